@@ -1,0 +1,75 @@
+#include "capture/AdifRecord.h"
+
+#include <array>
+
+namespace {
+
+struct Band
+{
+    const char* name;
+    double lowerKhz;
+    double upperKhz;
+};
+
+constexpr std::array<Band, 11> BandTable{{
+    {"160M", 1800, 2000},
+    {"80M", 3500, 4000},
+    {"40M", 7000, 7300},
+    {"30M", 10100, 10150},
+    {"20M", 14000, 14350},
+    {"17M", 18068, 18168},
+    {"15M", 21000, 21450},
+    {"12M", 24890, 24990},
+    {"10M", 28000, 29700},
+    {"6M", 50000, 54000},
+    {"2M", 144000, 148000},
+}};
+
+} // namespace
+
+qsizetype adifLength(QStringView value)
+{
+    qsizetype lowSurrogates = 0;
+    for (QChar c : value) {
+        if (c.isLowSurrogate())
+            ++lowSurrogates;
+    }
+    return value.size() - lowSurrogates;
+}
+
+void AdifRecord::AppendField(QStringView FieldName, QStringView theData)
+{
+    m_text.reserve(m_text.size() + FieldName.size() + theData.size() + 12);
+    m_text += QLatin1Char('<');
+    m_text += FieldName;
+    m_text += QLatin1Char(':');
+    m_text += QString::number(adifLength(theData));
+    m_text += QLatin1Char('>');
+    m_text += theData;
+    m_text += QLatin1Char(' ');
+}
+
+void AdifRecord::terminate()
+{
+    m_text += QLatin1String("<EOR>");
+}
+
+QString bandForKilohertz(double kilohertz)
+{
+    for (const Band& band : BandTable) {
+        if (kilohertz >= band.lowerKhz && kilohertz <= band.upperKhz)
+            return QString::fromLatin1(band.name);
+    }
+    return {};
+}
+
+QString GetBandForFrequency(const QString& Frequency)
+{
+    // Numbers travel between programs, so they are read the same way whatever
+    // the user's locale says about decimal separators.
+    bool ok = false;
+    const double kilohertz = Frequency.toDouble(&ok);
+    if (!ok)
+        return {};
+    return bandForKilohertz(kilohertz);
+}

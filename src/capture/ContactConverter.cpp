@@ -1,0 +1,302 @@
+#include "capture/ContactConverter.h"
+
+#include "capture/AdifRecord.h"
+#include "logs/DebugTrace.h"
+
+#include <QDate>
+#include <QStringDecoder>
+#include <QXmlStreamReader>
+
+#include <array>
+#include <cmath>
+#include <optional>
+
+namespace {
+
+enum Element { Call, Rcv, Snt, TxFreq, Mode, Timestamp, SntNr, RcvNr, Exchange1, WpxPrefix, RxFreq, ElementCount };
+
+constexpr std::array<QLatin1String, ElementCount> ElementNames{{
+    QLatin1String("call"),
+    QLatin1String("rcv"),
+    QLatin1String("snt"),
+    QLatin1String("txfreq"),
+    QLatin1String("mode"),
+    QLatin1String("timestamp"),
+    QLatin1String("sntnr"),
+    QLatin1String("rcvnr"),
+    QLatin1String("exchange1"),
+    QLatin1String("wpxprefix"),
+    QLatin1String("rxfreq"),
+}};
+
+// Entity expansion is bounded so a hostile datagram cannot blow up memory;
+// real contact datagrams declare no entities at all.
+constexpr int EntityExpansionLimit = 4096;
+
+// The text of the first element of each name, in document order, as the
+// lookups "//call", "//rcv", ... would find it. Absent elements stay unset.
+struct ContactElements
+{
+    std::array<std::optional<QString>, ElementCount> text;
+
+    const std::optional<QString>& operator[](Element e) const { return text[e]; }
+};
+
+int elementIndex(QStringView name)
+{
+    for (int i = 0; i < ElementCount; ++i) {
+        if (name == ElementNames[i])
+            return i;
+    }
+    return -1;
+}
+
+// Parses the whole document; an element's text is the text of all its
+// descendants, and the values count only when the document is well-formed
+// and its document element is "contactinfo".
+ContactElements readElements(const QString& datagram, std::optional<QString>& parseError)
+{
+    QXmlStreamReader reader(datagram);
+    reader.setEntityExpansionLimit(EntityExpansionLimit);
+
+    ContactElements found;
+    std::array<int, ElementCount> openAtDepth;
+    openAtDepth.fill(0);
+    int collecting = 0;
+    int depth = 0;
+    bool rootIsContactInfo = false;
+
+    while (!reader.atEnd()) {
+        switch (reader.readNext()) {
+        case QXmlStreamReader::StartElement: {
+            ++depth;
+            const bool plainName = reader.namespaceUri().isEmpty();
+            if (depth == 1)
+                rootIsContactInfo = plainName && reader.name() == QLatin1String("contactinfo");
+            if (!plainName)
+                break;
+            const int index = elementIndex(reader.name());
+            if (index >= 0 && !found.text[index]) {
+                found.text[index] = QString();
+                openAtDepth[index] = depth;
+                ++collecting;
+            }
+            break;
+        }
+        case QXmlStreamReader::Characters:
+        case QXmlStreamReader::EntityReference:
+            if (collecting > 0) {
+                for (int i = 0; i < ElementCount; ++i) {
+                    if (openAtDepth[i] > 0)
+                        *found.text[i] += reader.text();
+                }
+            }
+            break;
+        case QXmlStreamReader::EndElement:
+            if (collecting > 0) {
+                for (int i = 0; i < ElementCount; ++i) {
+                    if (openAtDepth[i] == depth) {
+                        openAtDepth[i] = 0;
+                        --collecting;
+                    }
+                }
+            }
+            --depth;
+            break;
+        default:
+            break;
+        }
+    }
+
+    if (reader.hasError()) {
+        parseError = reader.errorString();
+        return {};
+    }
+    if (!rootIsContactInfo)
+        return {};
+    return found;
+}
+
+std::optional<double> toNumber(QStringView text)
+{
+    // Datagram numbers are written with a point whatever the user's locale.
+    bool ok = false;
+    const double value = text.toDouble(&ok);
+    if (!ok || !std::isfinite(value))
+        return std::nullopt;
+    return value;
+}
+
+// Reads `count` digits from `at` into `value`; count is the exact number
+// when min == max, otherwise as many as there are up to max.
+bool readDigits(QStringView text, qsizetype& at, int minDigits, int maxDigits, int& value)
+{
+    value = 0;
+    int taken = 0;
+    while (taken < maxDigits && at < text.size() && text[at].isDigit() && text[at].unicode() < 128) {
+        value = value * 10 + (text[at].unicode() - '0');
+        ++at;
+        ++taken;
+    }
+    return taken >= minDigits;
+}
+
+bool isDateSeparator(QChar c)
+{
+    return c == QLatin1Char('-') || c == QLatin1Char('/');
+}
+
+} // namespace
+
+QString ContactConverter::datagramText(const QByteArray& bytes)
+{
+    QStringDecoder utf8(QStringDecoder::Utf8, QStringDecoder::Flag::Stateless);
+    QString text = utf8.decode(bytes);
+    if (utf8.hasError())
+        return QString::fromLatin1(bytes);
+    return text;
+}
+
+QString ContactConverter::formatFrequency(QStringView tenHertzText)
+{
+    const std::optional<double> value = toNumber(tenHertzText);
+    if (!value)
+        return {};
+
+    // The element counts in 10 Hz steps, which are exactly the fifth decimal
+    // of a MHz value: rounding to a whole number of steps rounds to five places.
+    QString integerDigits;
+    qint64 fraction = 0;
+    bool negative = false;
+    if (std::fabs(*value) < 1e15) {
+        const qint64 steps = std::llround(*value);
+        negative = steps < 0;
+        const qint64 magnitude = negative ? -steps : steps;
+        if (magnitude / 100000 != 0)
+            integerDigits = QString::number(magnitude / 100000);
+        fraction = magnitude % 100000;
+    } else {
+        // Far beyond any radio frequency; still written, never mangled.
+        negative = *value < 0;
+        const QString fixed = QString::number(std::fabs(*value) / 100000.0, 'f', 5);
+        const qsizetype point = fixed.indexOf(QLatin1Char('.'));
+        integerDigits = fixed.left(point);
+        fraction = fixed.mid(point + 1).toLongLong();
+    }
+
+    int decimals = 5;
+    while (decimals > 3 && fraction % 10 == 0) {
+        fraction /= 10;
+        --decimals;
+    }
+
+    QString result;
+    if (negative && (!integerDigits.isEmpty() || fraction != 0))
+        result += QLatin1Char('-');
+    result += integerDigits;
+    result += QLatin1Char('.');
+    result += QString::number(fraction).rightJustified(decimals, QLatin1Char('0'));
+    return result;
+}
+
+ContactConverter::DateTimeTexts ContactConverter::formatTimestamp(QStringView timestamp)
+{
+    const QStringView text = timestamp.trimmed();
+    qsizetype at = 0;
+    int year = 0, month = 0, day = 0, hour = 0, minute = 0, second = 0;
+
+    const auto separator = [&](auto accepts) {
+        if (at < text.size() && accepts(text[at])) {
+            ++at;
+            return true;
+        }
+        return false;
+    };
+
+    if (!readDigits(text, at, 4, 4, year) || !separator(isDateSeparator) || !readDigits(text, at, 1, 2, month)
+        || !separator(isDateSeparator) || !readDigits(text, at, 1, 2, day))
+        return {};
+
+    if (at < text.size()) {
+        if (text[at] == QLatin1Char('T')) {
+            ++at;
+        } else {
+            const qsizetype blanksFrom = at;
+            while (at < text.size() && text[at] == QLatin1Char(' '))
+                ++at;
+            if (at == blanksFrom)
+                return {};
+        }
+        if (!readDigits(text, at, 1, 2, hour) || !separator([](QChar c) { return c == QLatin1Char(':'); })
+            || !readDigits(text, at, 2, 2, minute))
+            return {};
+        if (separator([](QChar c) { return c == QLatin1Char(':'); })) {
+            if (!readDigits(text, at, 2, 2, second))
+                return {};
+            if (separator([](QChar c) { return c == QLatin1Char('.') || c == QLatin1Char(','); })) {
+                int ignored = 0;
+                while (at < text.size() && readDigits(text, at, 1, 1, ignored)) {
+                }
+            }
+        }
+        if (at != text.size())
+            return {};
+    }
+
+    if (!QDate::isValid(year, month, day) || hour > 23 || minute > 59 || second > 59)
+        return {};
+
+    return {QString::asprintf("%04d%02d%02d", year, month, day),
+            QString::asprintf("%02d%02d%02d", hour, minute, second)};
+}
+
+bool ContactConverter::convert(QStringView datagram, AdifRecord& record, DebugTrace* trace)
+{
+    const bool passesGate = datagram.contains(QLatin1String("contactinfo"));
+    const bool tracing = trace != nullptr && DebugTrace::enabled();
+    if (!passesGate && !tracing)
+        return false;
+
+    std::optional<QString> parseError;
+    const ContactElements elements = readElements(datagram.toString(), parseError);
+    if (parseError && tracing)
+        trace->write(TraceKey::XmlError, *parseError);
+    if (!passesGate)
+        return false;
+
+    const auto appendIfFound = [&](QStringView field, Element element) {
+        if (elements[element])
+            record.AppendField(field, *elements[element]);
+    };
+
+    appendIfFound(u"CALL", Call);
+    appendIfFound(u"RST_RCVD", Rcv);
+    appendIfFound(u"RST_SENT", Snt);
+
+    const std::optional<QString>& txFreq = elements[TxFreq];
+    record.AppendField(u"FREQ", txFreq ? formatFrequency(*txFreq) : QString());
+    QString band;
+    if (txFreq) {
+        if (const std::optional<double> tenHertz = toNumber(*txFreq))
+            band = bandForKilohertz(*tenHertz / 100.0);
+    }
+    record.AppendField(u"BAND", band);
+
+    appendIfFound(u"MODE", Mode);
+
+    const DateTimeTexts when = elements[Timestamp] ? formatTimestamp(*elements[Timestamp]) : DateTimeTexts{};
+    record.AppendField(u"QSO_DATE", when.date);
+    record.AppendField(u"TIME_ON", when.time);
+
+    appendIfFound(u"STX", SntNr);
+    appendIfFound(u"SRX", RcvNr);
+    appendIfFound(u"SRX_STRING", Exchange1);
+    appendIfFound(u"PFX", WpxPrefix);
+    record.AppendField(u"TX_PWR", u"-1");
+
+    const std::optional<QString>& rxFreq = elements[RxFreq];
+    record.AppendField(u"FREQ_RX", rxFreq ? formatFrequency(*rxFreq) : QString());
+
+    record.terminate();
+    return true;
+}

@@ -1,0 +1,28 @@
+#include "logs/DebugTrace.h"
+
+#include "logs/LogFile.h"
+
+namespace {
+bool debugFlag = false;
+} // namespace
+
+DebugTrace::DebugTrace(QString logPath)
+    : m_path(std::move(logPath))
+{
+}
+
+bool DebugTrace::enabled()
+{
+    return debugFlag;
+}
+
+void DebugTrace::setEnabled(bool on)
+{
+    debugFlag = on;
+}
+
+bool DebugTrace::write(const QString& Key, const QString& Setting) const
+{
+    const QString entry = logTimestamp() + QLatin1String(" - ") + Key + QLatin1String(" = ") + Setting;
+    return appendToFile(m_path, entry.toUtf8() + LineEnd);
+}

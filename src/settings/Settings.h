@@ -1,0 +1,55 @@
+#pragma once
+
+#include "logs/DebugTrace.h"
+
+#include <QString>
+
+// Reads at most this many characters of a stored value, as the profile
+// functions Tarvex was written against did.
+inline constexpr int MaxSettingLength = 254;
+
+QString ReadIni(const QString& Filename, const QString& section, const QString& Key);
+bool WriteIni(const QString& Filename, const QString& section, const QString& Key, const QString& value);
+
+// The settings file Tarvex.ini, section "Settings". Every read goes to the
+// file and every change is written at once, one key at a time.
+class Settings final
+{
+public:
+    Settings(QString settingsPath, QString debugLogPath);
+
+    // Creates the file from its template when there is none; an existing file,
+    // even an empty one, is left alone. Returns false when it could not be made.
+    bool CheckforInIfile() const;
+
+    // The stored text, or `defaultValue` when it is missing or empty.
+    QString GetSettings(const QString& Key, const QString& defaultValue) const;
+
+    // Switch false stores the setting; Switch true writes a debug entry
+    // instead and leaves the settings file alone.
+    bool SaveSettings(const QString& Key, const QString& Setting, bool Switch) const;
+
+    static QString templateText();
+
+    const QString& path() const { return m_path; }
+    const DebugTrace& trace() const { return m_trace; }
+
+private:
+    QString m_path;
+    DebugTrace m_trace;
+};
+
+namespace SettingKey {
+inline const QString EmailAddress = QStringLiteral("CorvaneEmailAddress");
+inline const QString Callsign = QStringLiteral("CorvaneCallsign");
+inline const QString Password = QStringLiteral("CorvanePassword");
+inline const QString TotalUploaded = QStringLiteral("TotalRecordsUploaded");
+inline const QString AutoUpload = QStringLiteral("AutoUploadEnabled");
+inline const QString Port = QStringLiteral("UDPPort");
+inline const QString Debug = QStringLiteral("Debug");
+inline const QString Version = QStringLiteral("Version");
+// Optional keys that the template leaves out: where the log service and the
+// update check live when not at their built-in hosts.
+inline const QString ServiceHost = QStringLiteral("CorvaneHost");
+inline const QString UpdateHost = QStringLiteral("UpdateHost");
+} // namespace SettingKey
