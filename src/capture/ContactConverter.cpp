@@ -250,7 +250,7 @@ ContactConverter::DateTimeTexts ContactConverter::formatTimestamp(QStringView ti
             QString::asprintf("%02d%02d%02d", hour, minute, second)};
 }
 
-bool ContactConverter::convert(QStringView datagram, AdifRecord& record, DebugTrace* trace)
+bool ContactConverter::convert(QStringView datagram, AdifRecord& record, const DebugTrace* trace)
 {
     const bool passesGate = datagram.contains(QLatin1String("contactinfo"));
     const bool tracing = trace != nullptr && DebugTrace::enabled();

@@ -19,7 +19,7 @@ public:
     // returns false without touching `record` when the text lacks the word
     // "contactinfo". A parse failure is traced when `trace` is given and the
     // debug flag is set; it never stops the record from being built.
-    static bool convert(QStringView datagram, AdifRecord& record, DebugTrace* trace = nullptr);
+    static bool convert(QStringView datagram, AdifRecord& record, const DebugTrace* trace = nullptr);
 
     // Frequency element text (units of 10 Hz) as MHz for FREQ/FREQ_RX: three
     // to five decimals, no leading zero below 1 MHz, empty when not a number.

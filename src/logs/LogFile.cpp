@@ -24,15 +24,19 @@ QString timeFormatWithoutZone(const QLocale& locale)
 
 } // namespace
 
-bool appendToFile(const QString& path, const QByteArray& bytes)
+bool appendToFile(const QString& path, const QByteArray& bytes, QString* error)
 {
     QFile file(path);
-    if (!file.open(QIODevice::WriteOnly | QIODevice::Append))
-        return false;
-    const bool written = file.write(bytes) == bytes.size();
-    const bool flushed = file.flush();
-    file.close();
-    return written && flushed && file.error() == QFileDevice::NoError;
+    bool ok = file.open(QIODevice::WriteOnly | QIODevice::Append);
+    if (ok) {
+        ok = file.write(bytes) == bytes.size();
+        ok = file.flush() && ok;
+        file.close();
+        ok = ok && file.error() == QFileDevice::NoError;
+    }
+    if (!ok && error)
+        *error = file.errorString();
+    return ok;
 }
 
 QString logTimestamp(const QDateTime& when)

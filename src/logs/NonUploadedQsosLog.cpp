@@ -16,12 +16,12 @@ QString NonUploadedQsosLog::header()
            + QLatin1String("'You should manually upload this file to Corvane.") + crlf + crlf;
 }
 
-bool NonUploadedQsosLog::append(const QString& record) const
+bool NonUploadedQsosLog::append(const QString& record, QString* error) const
 {
     // Existence, not emptiness, decides the header: a file the user emptied
     // by hand stays without one.
     QString text = QFileInfo::exists(m_path) ? QString() : header();
     text += record;
     text += QLatin1String(LineEnd);
-    return appendToFile(m_path, text.toUtf8());
+    return appendToFile(m_path, text.toUtf8(), error);
 }

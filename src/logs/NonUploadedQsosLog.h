@@ -11,8 +11,8 @@ public:
 
     // Appends the record (with the header first when the file does not exist)
     // in one write. Returns whether it reached the file, so that a contact that
-    // could not be kept is never dropped silently.
-    bool append(const QString& record) const;
+    // could not be kept is never dropped silently; `error` then says why.
+    bool append(const QString& record, QString* error = nullptr) const;
 
     static QString header();
 

@@ -1,0 +1,54 @@
+#include "upload/ServiceAddress.h"
+
+#include <optional>
+
+namespace {
+
+std::optional<QUrl> readBaseUrl(const QString& text)
+{
+    const QString value = text.trimmed();
+    if (value.isEmpty())
+        return std::nullopt;
+
+    // "host:8080" would parse as scheme "host", so only "://" marks a scheme.
+    const bool hasScheme = value.contains(QLatin1String("://"));
+    QUrl url(hasScheme ? value : QStringLiteral("https://") + value, QUrl::StrictMode);
+    if (!url.isValid() || url.host().isEmpty() || url.port() == 0 || url.hasQuery() || url.hasFragment())
+        return std::nullopt;
+    if (url.scheme() != QLatin1String("http") && url.scheme() != QLatin1String("https"))
+        return std::nullopt;
+    // User information in the address would be sent, and logged, with every request.
+    if (!url.userInfo().isEmpty())
+        return std::nullopt;
+
+    QString path = url.path(QUrl::FullyEncoded);
+    while (path.endsWith(QLatin1Char('/')))
+        path.chop(1);
+    url.setPath(path, QUrl::TolerantMode);
+    return url;
+}
+
+} // namespace
+
+QUrl serviceBaseUrl(const QString& setting, const QString& builtIn)
+{
+    if (std::optional<QUrl> url = readBaseUrl(setting))
+        return *url;
+    return readBaseUrl(builtIn).value_or(QUrl());
+}
+
+QUrl serviceUrl(const QUrl& base, const QString& path)
+{
+    if (base.isEmpty())
+        return {};
+    QString prefix = base.path(QUrl::FullyEncoded);
+    while (prefix.endsWith(QLatin1Char('/')))
+        prefix.chop(1);
+    qsizetype skip = 0;
+    while (skip < path.size() && path[skip] == QLatin1Char('/'))
+        ++skip;
+
+    QUrl url = base;
+    url.setPath(prefix + QLatin1Char('/') + path.mid(skip), QUrl::TolerantMode);
+    return url;
+}

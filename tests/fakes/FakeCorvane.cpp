@@ -1,0 +1,351 @@
+#include "FakeCorvane.h"
+
+#include <QHostAddress>
+#include <QTcpSocket>
+#include <QTimer>
+
+namespace {
+
+constexpr qsizetype HeaderLimit = 64 * 1024;
+constexpr qint64 GarbageChunk = 64 * 1024;
+
+QByteArray reasonPhrase(int status)
+{
+    switch (status) {
+    case 200: return "OK";
+    case 301: return "Moved Permanently";
+    case 400: return "Bad Request";
+    case 401: return "Unauthorized";
+    case 403: return "Forbidden";
+    case 404: return "Not Found";
+    case 500: return "Internal Server Error";
+    case 502: return "Bad Gateway";
+    case 503: return "Service Unavailable";
+    default: return "Status";
+    }
+}
+
+QByteArray statusAndHeaders(int status, qint64 contentLength, bool close)
+{
+    return "HTTP/1.1 " + QByteArray::number(status) + ' ' + reasonPhrase(status)
+        + "\r\nContent-Type: text/plain; charset=utf-8\r\nContent-Length: " + QByteArray::number(contentLength)
+        + (close ? "\r\nConnection: close" : "\r\nConnection: keep-alive") + "\r\n\r\n";
+}
+
+QList<std::pair<QByteArray, QByteArray>> headerLines(const QByteArray& block)
+{
+    QList<std::pair<QByteArray, QByteArray>> headers;
+    for (const QByteArray& line : block.split('\n')) {
+        const qsizetype colon = line.indexOf(':');
+        if (colon > 0)
+            headers.append({line.left(colon).trimmed(), line.mid(colon + 1).trimmed()});
+    }
+    return headers;
+}
+
+QByteArray findHeader(const QList<std::pair<QByteArray, QByteArray>>& headers, const QByteArray& name)
+{
+    for (const auto& [key, value] : headers) {
+        if (key.compare(name, Qt::CaseInsensitive) == 0)
+            return value;
+    }
+    return {};
+}
+
+// The parameters of a header value such as `form-data; name="f"; filename="a.adi"`.
+QMap<QByteArray, QByteArray> headerParameters(const QByteArray& value)
+{
+    QMap<QByteArray, QByteArray> parameters;
+    qsizetype at = value.indexOf(';');
+    while (at >= 0) {
+        ++at;
+        const qsizetype equals = value.indexOf('=', at);
+        const qsizetype semicolon = value.indexOf(';', at);
+        if (equals < 0)
+            break;
+        if (semicolon >= 0 && semicolon < equals) {
+            at = semicolon;
+            continue;
+        }
+        const QByteArray name = value.mid(at, equals - at).trimmed().toLower();
+        at = equals + 1;
+        while (at < value.size() && value[at] == ' ')
+            ++at;
+        QByteArray parameter;
+        if (at < value.size() && value[at] == '"') {
+            for (++at; at < value.size() && value[at] != '"'; ++at) {
+                if (value[at] == '\\' && at + 1 < value.size())
+                    ++at;
+                parameter += value[at];
+            }
+            at = value.indexOf(';', at);
+        } else {
+            at = value.indexOf(';', at);
+            parameter = value.mid(equals + 1, at < 0 ? -1 : at - equals - 1).trimmed();
+        }
+        parameters.insert(name, parameter);
+    }
+    return parameters;
+}
+
+} // namespace
+
+QByteArray FakeCorvane::Request::header(const QByteArray& name) const
+{
+    return findHeader(headers, name);
+}
+
+FakeCorvane::FakeCorvane(QObject* parent) : QObject(parent)
+{
+    m_replies.insert(QStringLiteral("/realtime.php"), {Reply{}});
+    m_replies.insert(QStringLiteral("/putlogs.php"), {Reply{}});
+    connect(&m_server, &QTcpServer::newConnection, this, &FakeCorvane::accept);
+}
+
+FakeCorvane::~FakeCorvane()
+{
+    stopListening();
+}
+
+bool FakeCorvane::listen(quint16 port)
+{
+    if (!m_server.listen(QHostAddress::LocalHost, port))
+        return false;
+    m_port = m_server.serverPort();
+    return true;
+}
+
+void FakeCorvane::stopListening()
+{
+    m_server.close();
+    while (!m_connections.empty()) {
+        QTcpSocket* socket = m_connections.begin()->first;
+        drop(socket);
+        socket->abort();
+    }
+}
+
+QUrl FakeCorvane::baseUrl() const
+{
+    return QUrl(QStringLiteral("http://127.0.0.1:%1").arg(m_port));
+}
+
+void FakeCorvane::setReply(const QString& path, const Reply& reply)
+{
+    m_replies.insert(path, {reply});
+}
+
+void FakeCorvane::setReplies(const QString& path, const QList<Reply>& replies)
+{
+    if (!replies.isEmpty())
+        m_replies.insert(path, replies);
+}
+
+QMap<QString, QString> FakeCorvane::formFields(const QByteArray& body)
+{
+    QMap<QString, QString> fields;
+    for (QByteArray pair : body.split('&')) {
+        if (pair.isEmpty())
+            continue;
+        // "+" is a blank only where it stands; an encoded "%2B" stays a plus.
+        pair.replace('+', ' ');
+        const qsizetype equals = pair.indexOf('=');
+        const QByteArray name = equals < 0 ? pair : pair.left(equals);
+        const QByteArray value = equals < 0 ? QByteArray() : pair.mid(equals + 1);
+        fields.insert(QString::fromUtf8(QByteArray::fromPercentEncoding(name)),
+                      QString::fromUtf8(QByteArray::fromPercentEncoding(value)));
+    }
+    return fields;
+}
+
+QList<FakeCorvane::Part> FakeCorvane::multipartParts(const QByteArray& body, const QByteArray& contentType)
+{
+    const QByteArray boundary = headerParameters(contentType).value("boundary");
+    if (boundary.isEmpty() || !contentType.trimmed().toLower().startsWith("multipart/"))
+        return {};
+    const QByteArray delimiter = "\r\n--" + boundary;
+
+    // The first delimiter may open the body without the line break before it.
+    qsizetype at = body.startsWith(delimiter.mid(2)) ? -2 : body.indexOf(delimiter);
+    if (at == -1)
+        return {};
+    at += delimiter.size();
+
+    QList<Part> parts;
+    while (true) {
+        if (body.mid(at, 2) == "--")
+            return parts;
+        if (body.mid(at, 2) != "\r\n")
+            return {};
+        const qsizetype headersEnd = body.indexOf("\r\n\r\n", at);
+        if (headersEnd < 0)
+            return {};
+        const qsizetype dataStart = headersEnd + 4;
+        const qsizetype dataEnd = body.indexOf(delimiter, dataStart);
+        if (dataEnd < 0)
+            return {};
+
+        const auto headers = headerLines(body.mid(at + 2, headersEnd - at - 2));
+        const auto disposition = headerParameters(findHeader(headers, "Content-Disposition"));
+        parts.append({disposition.value("name"), disposition.value("filename"),
+                      findHeader(headers, "Content-Type"), body.mid(dataStart, dataEnd - dataStart)});
+        at = dataEnd + delimiter.size();
+    }
+}
+
+void FakeCorvane::accept()
+{
+    while (QTcpSocket* socket = m_server.nextPendingConnection()) {
+        m_connections[socket].id = ++m_connectionCount;
+        connect(socket, &QTcpSocket::readyRead, this, [this, socket] { readRequests(socket); });
+        connect(socket, &QTcpSocket::bytesWritten, this, [this, socket] { feedGarbage(socket); });
+        connect(socket, &QTcpSocket::disconnected, this, [this, socket] { drop(socket); });
+    }
+}
+
+void FakeCorvane::readRequests(QTcpSocket* socket)
+{
+    const auto found = m_connections.find(socket);
+    if (found == m_connections.end())
+        return;
+    Connection& connection = found->second;
+    connection.buffer += socket->readAll();
+    if (connection.answering)
+        return;
+
+    const qsizetype headersEnd = connection.buffer.indexOf("\r\n\r\n");
+    if (headersEnd < 0) {
+        if (connection.buffer.size() > HeaderLimit) {
+            drop(socket);
+            socket->abort();
+        }
+        return;
+    }
+
+    QByteArray block = connection.buffer.left(headersEnd);
+    block.replace("\r\n", "\n");
+    const qsizetype lineEnd = block.indexOf('\n');
+    const QList<QByteArray> requestLine = block.left(lineEnd < 0 ? block.size() : lineEnd).split(' ');
+    Request request;
+    request.headers = lineEnd < 0 ? decltype(request.headers)() : headerLines(block.mid(lineEnd + 1));
+    bool lengthOk = true;
+    const QByteArray lengthText = request.header("Content-Length");
+    const qint64 length = lengthText.isEmpty() ? 0 : lengthText.toLongLong(&lengthOk);
+    if (requestLine.size() != 3 || !lengthOk || length < 0) {
+        connection.answering = true;
+        connection.buffer.clear();
+        send(socket, statusAndHeaders(400, 0, true));
+        socket->disconnectFromHost();
+        return;
+    }
+    if (connection.buffer.size() < headersEnd + 4 + length)
+        return;
+
+    request.method = QString::fromLatin1(requestLine[0]);
+    request.target = QString::fromLatin1(requestLine[1]);
+    request.path = request.target.section(QLatin1Char('?'), 0, 0);
+    request.body = connection.buffer.mid(headersEnd + 4, length);
+    request.connection = connection.id;
+    connection.buffer.remove(0, headersEnd + 4 + length);
+
+    const QByteArray connectionHeader = request.header("Connection").toLower();
+    connection.closeAfter = connectionHeader.contains("close")
+        || (requestLine[2] == "HTTP/1.0" && !connectionHeader.contains("keep-alive"));
+    connection.answering = true;
+    connection.waiting = true;
+    m_maxOpen = std::max(m_maxOpen, ++m_open);
+
+    const Reply reply = nextReply(request.path);
+    m_requests.append(request);
+    emit requestReceived(request);
+
+    if (reply.fault == Fault::NeverAnswer)
+        return;
+    // The socket as context: a connection the client dropped gets no answer.
+    QTimer::singleShot(reply.delay, socket, [this, socket, reply] { answer(socket, reply); });
+}
+
+void FakeCorvane::answer(QTcpSocket* socket, const Reply& reply)
+{
+    const auto found = m_connections.find(socket);
+    if (found == m_connections.end())
+        return;
+    Connection& connection = found->second;
+    connection.waiting = false;
+    --m_open;
+
+    switch (reply.fault) {
+    case Fault::CloseHalfway:
+        send(socket, statusAndHeaders(reply.status, reply.body.size(), false) + reply.body.left(reply.body.size() / 2));
+        socket->disconnectFromHost();
+        return;
+    case Fault::Garbage:
+        connection.garbageLeft = reply.garbageBytes;
+        send(socket, statusAndHeaders(200, reply.garbageBytes, connection.closeAfter));
+        feedGarbage(socket);
+        return;
+    case Fault::None:
+    case Fault::NeverAnswer:
+        break;
+    }
+    send(socket, statusAndHeaders(reply.status, reply.body.size(), connection.closeAfter) + reply.body);
+    finishAnswer(socket);
+}
+
+// Written a chunk at a time as the client takes it, so 10 MiB of noise never
+// sits in memory on this side either.
+void FakeCorvane::feedGarbage(QTcpSocket* socket)
+{
+    const auto found = m_connections.find(socket);
+    if (found == m_connections.end() || found->second.garbageLeft == 0)
+        return;
+    Connection& connection = found->second;
+    if (socket->bytesToWrite() >= GarbageChunk)
+        return;
+    static const QByteArray noise = QByteArray("#noise-without-any-accepting-word#").repeated(2000).left(GarbageChunk);
+    const qint64 size = std::min(connection.garbageLeft, GarbageChunk);
+    connection.garbageLeft -= size;
+    send(socket, noise.left(size));
+    if (connection.garbageLeft == 0)
+        finishAnswer(socket);
+}
+
+void FakeCorvane::finishAnswer(QTcpSocket* socket)
+{
+    Connection& connection = m_connections.at(socket);
+    if (connection.closeAfter) {
+        socket->disconnectFromHost();
+        return;
+    }
+    connection.answering = false;
+    if (!connection.buffer.isEmpty())
+        readRequests(socket);
+}
+
+void FakeCorvane::drop(QTcpSocket* socket)
+{
+    const auto found = m_connections.find(socket);
+    if (found == m_connections.end())
+        return;
+    if (found->second.waiting)
+        --m_open;
+    m_connections.erase(found);
+    socket->disconnect(this);
+    socket->deleteLater();
+}
+
+void FakeCorvane::send(QTcpSocket* socket, const QByteArray& bytes)
+{
+    m_bytesSent += bytes.size();
+    socket->write(bytes);
+}
+
+FakeCorvane::Reply FakeCorvane::nextReply(const QString& path)
+{
+    const auto found = m_replies.find(path);
+    if (found == m_replies.end())
+        return Reply{404, "Not Found"};
+    if (found->size() > 1)
+        return found->takeFirst();
+    return found->first();
+}
