@@ -1,18 +1,20 @@
+#include "TerminationSignals.h"
 #include "settings/AppPaths.h"
-#include "settings/Settings.h"
+#include "ui/QtPrompter.h"
+#include "ui/frmMain.h"
 
-#include <QCoreApplication>
-#include <QTextStream>
+#include <QApplication>
 
-// Until the window exists: prepare the settings file and say where it is.
 int main(int argc, char* argv[])
 {
-    QCoreApplication app(argc, argv);
-    QCoreApplication::setApplicationName(QStringLiteral("Tarvex"));
+    QApplication app(argc, argv);
+    QApplication::setApplicationName(QStringLiteral("Tarvex"));
 
     const AppPaths paths = AppPaths::forRunningProgram();
-    const Settings settings(paths.settingsFile(), paths.debugLog());
-    settings.CheckforInIfile();
-    QTextStream(stdout) << "Tarvex keeps its settings in " << paths.settingsFile() << Qt::endl;
-    return 0;
+    QtPrompter prompter;
+    frmMain window(paths, prompter);
+    window.Form_Load();
+    onTerminationSignal([&window] { window.close(); });
+    window.show();
+    return app.exec();
 }

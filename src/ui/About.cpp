@@ -1,0 +1,153 @@
+#include "ui/About.h"
+
+#include "BuildInfo.h"
+#include "ui/Prompter.h"
+
+#include <QDir>
+#include <QGridLayout>
+#include <QLabel>
+#include <QMouseEvent>
+#include <QVBoxLayout>
+
+const QColor About::LinkColour(0, 0, 255);
+const QColor About::HotLinkColour(255, 0, 0);
+
+namespace {
+
+void setTextColour(QLabel* label, const QColor& colour)
+{
+    QPalette palette = label->palette();
+    palette.setColor(QPalette::WindowText, colour);
+    label->setPalette(palette);
+}
+
+} // namespace
+
+About::About(Prompter& prompter, const QString& dataFolder, QWidget* parent)
+    : QWidget(parent, Qt::Window), m_prompter(prompter)
+{
+    setupUi(dataFolder);
+    Form_Load();
+}
+
+void About::setupUi(const QString& dataFolder)
+{
+    setObjectName(QStringLiteral("About"));
+    // Moves over the background must arrive without a button held.
+    setMouseTracking(true);
+
+    Label1 = new QLabel(this);
+    Label2 = new QLabel(QStringLiteral("Question,Bugs,Comments"), this);
+    Label3 = new QLabel(QStringLiteral("Send Email"), this);
+    Label4 = new QLabel(QStringLiteral("Latest Updates"), this);
+    Label5 = new QLabel(QStringLiteral("Click Here"), this);
+    lblDataFolder = new QLabel(this);
+    const std::pair<QLabel*, const char*> names[] = {{Label1, "Label1"}, {Label2, "Label2"},
+                                                     {Label3, "Label3"}, {Label4, "Label4"},
+                                                     {Label5, "Label5"}, {lblDataFolder, "lblDataFolder"}};
+    for (const auto& [label, name] : names)
+        label->setObjectName(QString::fromLatin1(name));
+
+    for (QLabel* link : {Label3, Label5}) {
+        QFont font = link->font();
+        font.setUnderline(true);
+        link->setFont(font);
+        setTextColour(link, LinkColour);
+        link->setCursor(Qt::PointingHandCursor);
+        link->setMouseTracking(true);
+        link->installEventFilter(this);
+    }
+
+    const QString folder = QDir::toNativeSeparators(dataFolder);
+    lblDataFolder->setText(QStringLiteral("Settings and logs: ") + folder);
+    lblDataFolder->setToolTip(folder);
+    lblDataFolder->setTextInteractionFlags(Qt::TextSelectableByMouse);
+    QFont small = lblDataFolder->font();
+    if (small.pointSizeF() > 0) {
+        small.setPointSizeF(small.pointSizeF() * 0.85);
+        lblDataFolder->setFont(small);
+    }
+
+    // Each link sits centred under its heading, the two pairs side by side.
+    auto* links = new QGridLayout;
+    links->addWidget(Label2, 0, 0, Qt::AlignHCenter);
+    links->addWidget(Label3, 1, 0, Qt::AlignHCenter);
+    links->addWidget(Label4, 0, 1, Qt::AlignHCenter);
+    links->addWidget(Label5, 1, 1, Qt::AlignHCenter);
+    links->setHorizontalSpacing(QFontMetrics(font()).height() * 2);
+
+    auto* page = new QVBoxLayout(this);
+    page->addWidget(Label1);
+    page->addLayout(links);
+    page->addSpacing(QFontMetrics(font()).height() / 2);
+    page->addWidget(lblDataFolder);
+    // No border style of its own to keep: a fixed size is what a note like this wants.
+    page->setSizeConstraint(QLayout::SetFixedSize);
+}
+
+void About::Form_Load()
+{
+    setWindowTitle(QStringLiteral("Tarvex"));
+    Label1->setText(
+        QStringLiteral("Tarvex ver. %1.%2.%3\nBy: %4 %5")
+            .arg(BuildInfo::VersionMajor)
+            .arg(BuildInfo::VersionMinor)
+            .arg(BuildInfo::VersionRevision)
+            .arg(QString::fromUtf8(BuildInfo::AuthorName), QString::fromUtf8(BuildInfo::AuthorCall)));
+    Label3->setToolTip(QStringLiteral("Send Email to ") + QString::fromUtf8(BuildInfo::AuthorCall));
+    Label5->setToolTip(QStringLiteral("Check for latest Update Here"));
+}
+
+void About::Label3_Click()
+{
+    m_prompter.openUrl(QUrl(QStringLiteral("mailto:") + QString::fromUtf8(BuildInfo::AuthorMail)));
+}
+
+void About::Label5_Click()
+{
+    emit updateCheckRequested();
+}
+
+bool About::eventFilter(QObject* watched, QEvent* event)
+{
+    auto* link = qobject_cast<QLabel*>(watched);
+    if (link != Label3 && link != Label5)
+        return QWidget::eventFilter(watched, event);
+
+    switch (event->type()) {
+    case QEvent::MouseMove:
+        setTextColour(link, HotLinkColour);
+        // Handled here: left to the label it would reach the background too.
+        return true;
+    case QEvent::MouseButtonPress:
+        if (static_cast<QMouseEvent*>(event)->button() == Qt::LeftButton)
+            m_pressedLink = link;
+        break;
+    case QEvent::MouseButtonRelease: {
+        const auto* mouse = static_cast<QMouseEvent*>(event);
+        // A click is a press and a release on the same link, as with a button.
+        const bool click = mouse->button() == Qt::LeftButton && m_pressedLink == link &&
+                           link->rect().contains(mouse->position().toPoint());
+        if (mouse->button() == Qt::LeftButton)
+            m_pressedLink = nullptr;
+        if (click && link == Label3)
+            Label3_Click();
+        else if (click && link == Label5)
+            Label5_Click();
+        break;
+    }
+    default:
+        break;
+    }
+    return QWidget::eventFilter(watched, event);
+}
+
+void About::mouseMoveEvent(QMouseEvent* event)
+{
+    // Only the bare background; the plain labels keep their moves to themselves.
+    if (!childAt(event->position().toPoint())) {
+        setTextColour(Label3, LinkColour);
+        setTextColour(Label5, LinkColour);
+    }
+    QWidget::mouseMoveEvent(event);
+}

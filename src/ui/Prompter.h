@@ -1,0 +1,46 @@
+#pragma once
+
+#include <QString>
+#include <QUrl>
+
+class QWidget;
+
+// Everything that would wait for the user or hand over to the desktop goes
+// through here, so the windows can be driven by tests without blocking.
+class Prompter
+{
+public:
+    enum class Buttons
+    {
+        Ok,
+        OkCancel,
+        YesNo
+    };
+    enum class Icon
+    {
+        None,
+        Exclamation,
+        Critical
+    };
+    enum class Answer
+    {
+        Ok,
+        Cancel,
+        Yes,
+        No
+    };
+
+    virtual ~Prompter() = default;
+
+    // An empty title means the application's own ("Tarvex").
+    virtual Answer message(QWidget* parent, const QString& text, const QString& title, Buttons buttons,
+                           Icon icon) = 0;
+
+    // The filter is in the bar-separated form "description|pattern|description|pattern".
+    // Returns the chosen path, or an empty text when the user cancels.
+    virtual QString openFileName(QWidget* parent, const QString& title, const QString& directory,
+                                 const QString& filter) = 0;
+
+    // Files come as QUrl::fromLocalFile; the outcome is not reported.
+    virtual void openUrl(const QUrl& url) = 0;
+};
