@@ -2,11 +2,14 @@
 
 #include "BuildInfo.h"
 #include "ui/Prompter.h"
+#include "upload/ServiceAddress.h"
+#include "upload/UpdateChecker.h"
 
 #include <QDir>
 #include <QGridLayout>
 #include <QLabel>
 #include <QMouseEvent>
+#include <QNetworkAccessManager>
 #include <QVBoxLayout>
 
 const QColor About::LinkColour(0, 0, 255);
@@ -23,11 +26,26 @@ void setTextColour(QLabel* label, const QColor& colour)
 
 } // namespace
 
-About::About(Prompter& prompter, const QString& dataFolder, QWidget* parent)
-    : QWidget(parent, Qt::Window), m_prompter(prompter)
+About::About(Prompter& prompter, const QString& dataFolder, const QUrl& updateBase, QWidget* parent)
+    : QWidget(parent, Qt::Window), m_prompter(prompter),
+      m_updateBase(updateBase.isEmpty() ? serviceBaseUrl(QString(), QString::fromUtf8(BuildInfo::UpdateHost))
+                                        : updateBase),
+      m_checker(new UpdateChecker(new QNetworkAccessManager(this), this))
 {
     setupUi(dataFolder);
     Form_Load();
+    connect(this, &About::updateCheckRequested, this, &About::CheckforUpdate);
+    connect(m_checker, &UpdateChecker::finished, this, &About::showUpdateAnswer);
+}
+
+void About::setUpdateCheckTimeout(std::chrono::milliseconds timeout)
+{
+    m_checker->setTimeout(timeout);
+}
+
+bool About::isCheckingForUpdate() const
+{
+    return m_checker->isRunning();
 }
 
 void About::setupUi(const QString& dataFolder)
@@ -106,6 +124,45 @@ void About::Label3_Click()
 void About::Label5_Click()
 {
     emit updateCheckRequested();
+}
+
+void About::CheckforUpdate()
+{
+    // A click while a check runs adds nothing: its answer is on the way.
+    m_checker->check(m_updateBase, QStringLiteral("%1.%2.%3")
+                                       .arg(BuildInfo::VersionMajor)
+                                       .arg(BuildInfo::VersionMinor)
+                                       .arg(BuildInfo::VersionRevision));
+}
+
+void About::showUpdateAnswer(const UpdateCheckResult& result)
+{
+    switch (result.verdict) {
+    case UpdateVerdict::Failed:
+        // Like a fetch that never came back, a failed check ends without a word.
+        return;
+    case UpdateVerdict::NotNewer:
+        m_prompter.message(this, QStringLiteral("There is no Update available!"), QString(),
+                           Prompter::Buttons::Ok, Prompter::Icon::None);
+        return;
+    case UpdateVerdict::Newer:
+        break;
+    }
+    const Prompter::Answer wanted = m_prompter.message(
+        this,
+        QStringLiteral("     There is an UPDATE Available!\r"
+                       "Would you like to download the update now?"),
+        QStringLiteral("UPDATE AVAILABLE!"), Prompter::Buttons::YesNo, Prompter::Icon::None);
+    if (wanted != Prompter::Answer::Yes)
+        return;
+    const Prompter::Answer understood = m_prompter.message(
+        this,
+        QStringLiteral("After Downloading this Update you will need to close this\r"
+                       " application before you unzip and install the new update!"),
+        QStringLiteral("Download Update"), Prompter::Buttons::OkCancel, Prompter::Icon::Exclamation);
+    if (understood != Prompter::Answer::Ok)
+        return;
+    m_prompter.openUrl(UpdateChecker::archiveUrl(m_updateBase));
 }
 
 bool About::eventFilter(QObject* watched, QEvent* event)

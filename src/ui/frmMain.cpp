@@ -6,6 +6,7 @@
 #include "settings/SettingConversions.h"
 #include "ui/About.h"
 #include "ui/Common.h"
+#include "ui/ManualUpload.h"
 #include "ui/Prompter.h"
 #include "upload/ContactPipeline.h"
 #include "upload/RealtimeUploader.h"
@@ -50,6 +51,7 @@ frmMain::frmMain(const AppPaths& paths, Prompter& prompter, QWidget* parent)
     m_uploader = new RealtimeUploader(m_network, this);
     m_pipeline = new ContactPipeline(m_settings, m_paths.errorLog(), m_paths.nonUploaded(), *m_uploader, this);
     Socket = new UdpListener(this);
+    m_manualUpload = new ManualUpload(*this, m_prompter, m_paths, m_settings, this);
 }
 
 frmMain::~frmMain()
@@ -110,6 +112,7 @@ void frmMain::connectHandlers()
     connect(m_pipeline, &ContactPipeline::uploadedCountChanged, this,
             [this](qint32 count) { txtTotalQSOUploaded->setText(QString::number(count)); });
     connect(m_pipeline, &ContactPipeline::errorReported, this, &frmMain::onErrorReported);
+    connect(m_manualUpload, &ManualUpload::errorReported, this, &frmMain::onErrorReported);
 
     connect(txtCorvaneEmailAddress, &QLineEdit::textChanged, this,
             [this](const QString& text) { saveCredential(SettingKey::EmailAddress, text); });
@@ -223,7 +226,9 @@ void frmMain::mnuClearErrorLog_Click()
 void frmMain::mnuAbout_Click()
 {
     if (!m_about) {
-        m_about = new About(m_prompter, m_paths.directory());
+        m_about = new About(m_prompter, m_paths.directory(),
+                            serviceBaseUrl(m_settings.GetSettings(SettingKey::UpdateHost, {}),
+                                           QString::fromUtf8(BuildInfo::UpdateHost)));
         m_about->setAttribute(Qt::WA_DeleteOnClose);
         m_about->setAttribute(Qt::WA_QuitOnClose, false);
     }

@@ -18,6 +18,7 @@ class QStatusBar;
 class QTimer;
 class About;
 class ContactPipeline;
+class ManualUpload;
 class Prompter;
 class QNetworkAccessManager;
 class RealtimeUploader;
@@ -121,6 +122,7 @@ private:
     RealtimeUploader* m_uploader = nullptr;
     ContactPipeline* m_pipeline = nullptr;
     UdpListener* Socket = nullptr;
+    ManualUpload* m_manualUpload = nullptr;
     QPointer<About> m_about;
     bool m_requestingAttention = false;
     bool m_checkingPort = false;

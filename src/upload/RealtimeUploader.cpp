@@ -1,8 +1,7 @@
 #include "upload/RealtimeUploader.h"
 
+#include "upload/HttpTexts.h"
 #include "upload/ReplyVerdict.h"
-
-#include "BuildInfo.h"
 
 #include <QNetworkAccessManager>
 #include <QNetworkReply>
@@ -13,25 +12,6 @@
 #include <utility>
 
 namespace {
-
-QString durationText(std::chrono::milliseconds duration)
-{
-    const auto ms = duration.count();
-    if (ms == 1000)
-        return QStringLiteral("1 second");
-    if (ms % 1000 == 0)
-        return QStringLiteral("%1 seconds").arg(ms / 1000);
-    return QStringLiteral("%1 ms").arg(ms);
-}
-
-QByteArray userAgent()
-{
-    return QStringLiteral("Tarvex/%1.%2.%3")
-        .arg(BuildInfo::VersionMajor)
-        .arg(BuildInfo::VersionMinor)
-        .arg(BuildInfo::VersionRevision)
-        .toLatin1();
-}
 
 // One line for the error report; empty when the service answered with a 2xx
 // status and the whole (or the judged part of the) reply arrived.
@@ -144,7 +124,7 @@ void RealtimeUploader::start(RealtimeRequest request)
 
     QNetworkRequest http(m_endpoint);
     http.setHeader(QNetworkRequest::ContentTypeHeader, QByteArrayLiteral("application/x-www-form-urlencoded"));
-    http.setHeader(QNetworkRequest::UserAgentHeader, userAgent());
+    http.setHeader(QNetworkRequest::UserAgentHeader, HttpTexts::userAgent());
     // Following a redirect would resend the credentials wherever it points;
     // a redirect is reported like any other status instead.
     http.setAttribute(QNetworkRequest::RedirectPolicyAttribute, QNetworkRequest::ManualRedirectPolicy);
@@ -192,7 +172,7 @@ void RealtimeUploader::complete(InFlight* flight)
     RealtimeResult result;
     result.request = std::move(flight->request);
     if (flight->timedOut)
-        result.failure = QStringLiteral("No answer from the log service within %1").arg(durationText(m_timeout));
+        result.failure = QStringLiteral("No answer from the log service within %1").arg(HttpTexts::duration(m_timeout));
     if (QNetworkReply* reply = flight->reply) {
         reply->disconnect(this);
         if (!flight->headComplete && reply->isOpen()) {

@@ -1,4 +1,5 @@
 #include "BuildInfo.h"
+#include "FakeCorvane.h"
 #include "ScriptedPrompter.h"
 #include "ui/About.h"
 
@@ -24,16 +25,24 @@ private slots:
     void linkColoursFollowThePointer();
     void clicksOnTheLinks_data();
     void clicksOnTheLinks();
+    void updateCheckAnswers_data();
+    void updateCheckAnswers();
+    void closingDuringACheckShowsNothing();
 
 private:
     QLabel* label(const QString& name) const { return m_about->findChild<QLabel*>(name); }
     void moveOver(const QString& where);
+    void click(QLabel* link);
     void send(QWidget* target, QEvent::Type type, QPoint local, Qt::MouseButton button);
 
     std::unique_ptr<ScriptedPrompter> m_prompter;
     std::unique_ptr<About> m_about;
     QWidget* m_underPointer = nullptr;
 };
+
+using namespace std::chrono_literals;
+using Answer = Prompter::Answer;
+using Fault = FakeCorvane::Fault;
 
 namespace {
 
@@ -44,6 +53,31 @@ QString colourName(const QLabel* label)
     return label->palette().color(QPalette::WindowText) == QColor(255, 0, 0)   ? QStringLiteral("red")
            : label->palette().color(QPalette::WindowText) == QColor(0, 0, 255) ? QStringLiteral("blue")
                                                                                : QStringLiteral("other");
+}
+
+QString versionText(int major, int minor, int revision)
+{
+    return QStringLiteral("%1.%2.%3").arg(major).arg(minor).arg(revision);
+}
+
+// The boxes of an update check by what they say, so that rows can name them.
+QString boxName(const ScriptedPrompter::Message& box)
+{
+    if (box.text == QLatin1String("There is no Update available!") && box.title.isEmpty() &&
+        box.buttons == Prompter::Buttons::Ok && box.icon == Prompter::Icon::None)
+        return QStringLiteral("none available");
+    if (box.text ==
+            QLatin1String("     There is an UPDATE Available!\rWould you like to download the update now?") &&
+        box.title == QLatin1String("UPDATE AVAILABLE!") && box.buttons == Prompter::Buttons::YesNo &&
+        box.icon == Prompter::Icon::None)
+        return QStringLiteral("available");
+    if (box.text ==
+            QLatin1String("After Downloading this Update you will need to close this\r application before "
+                          "you unzip and install the new update!") &&
+        box.title == QLatin1String("Download Update") && box.buttons == Prompter::Buttons::OkCancel &&
+        box.icon == Prompter::Icon::Exclamation)
+        return QStringLiteral("download");
+    return QStringLiteral("unexpected: ") + box.title + QLatin1Char('/') + box.text;
 }
 
 } // namespace
@@ -228,6 +262,100 @@ void TestAbout::clicksOnTheLinks()
     QCOMPARE(urls, opened);
     QCOMPARE(checks.count(), updateChecks);
     QVERIFY(m_prompter->messages.isEmpty());
+}
+
+void TestAbout::click(QLabel* link)
+{
+    const QPoint inside = link->rect().center();
+    send(link, QEvent::MouseButtonPress, inside, Qt::LeftButton);
+    send(link, QEvent::MouseButtonRelease, inside, Qt::LeftButton);
+}
+
+void TestAbout::updateCheckAnswers_data()
+{
+    QTest::addColumn<int>("status");
+    QTest::addColumn<QByteArray>("body");
+    QTest::addColumn<int>("fault");
+    QTest::addColumn<QList<Answer>>("answers");
+    QTest::addColumn<QStringList>("boxes");
+    QTest::addColumn<bool>("opensArchive");
+
+    using namespace BuildInfo;
+    const QByteArray running = versionText(VersionMajor, VersionMinor, VersionRevision).toLatin1();
+    const QByteArray newer = versionText(VersionMajor, VersionMinor, VersionRevision + 1).toLatin1();
+    const QByteArray older = versionText(VersionMajor - 1, 99, 99).toLatin1();
+    const auto none = static_cast<int>(Fault::None);
+
+    QTest::newRow("newer, Yes, OK") << 200 << newer << none << QList<Answer>{Answer::Yes, Answer::Ok}
+                                    << QStringList{"available", "download"} << true;
+    QTest::newRow("newer, No") << 200 << newer << none << QList<Answer>{Answer::No}
+                               << QStringList{"available"} << false;
+    QTest::newRow("newer, Yes, Cancel") << 200 << newer << none << QList<Answer>{Answer::Yes, Answer::Cancel}
+                                        << QStringList{"available", "download"} << false;
+    QTest::newRow("same") << 200 << running << none << QList<Answer>() << QStringList{"none available"}
+                          << false;
+    QTest::newRow("same with CR LF") << 200 << running + "\r\n"
+                                     << none << QList<Answer>() << QStringList{"none available"} << false;
+    QTest::newRow("older") << 200 << older << none << QList<Answer>() << QStringList{"none available"}
+                           << false;
+    QTest::newRow("HTML error page") << 200 << QByteArray("<html><body>Oops</body></html>") << none
+                                     << QList<Answer>() << QStringList() << false;
+    QTest::newRow("not found") << 404 << newer << none << QList<Answer>() << QStringList() << false;
+    QTest::newRow("no answer") << 200 << newer << static_cast<int>(Fault::NeverAnswer) << QList<Answer>()
+                               << QStringList() << false;
+}
+
+void TestAbout::updateCheckAnswers()
+{
+    QFETCH(int, status);
+    QFETCH(QByteArray, body);
+    QFETCH(int, fault);
+    QFETCH(QList<Answer>, answers);
+    QFETCH(QStringList, boxes);
+    QFETCH(bool, opensArchive);
+
+    FakeCorvane host;
+    QVERIFY(host.listen());
+    host.setReply(QStringLiteral("/dl/files/TarvexVer.txt"), {status, body, 20ms, static_cast<Fault>(fault)});
+    const QUrl base(host.baseUrl().toString() + QStringLiteral("/dl"));
+    m_about = std::make_unique<About>(*m_prompter, DataFolder, base);
+    m_about->setUpdateCheckTimeout(200ms);
+    for (Answer answer : answers)
+        m_prompter->answers.enqueue(answer);
+
+    click(m_about->Label5);
+    // The window goes on while the host is asked.
+    QVERIFY(m_about->isCheckingForUpdate());
+    QVERIFY(m_prompter->messages.isEmpty());
+    QTRY_VERIFY(!m_about->isCheckingForUpdate());
+
+    QStringList shown;
+    for (const ScriptedPrompter::Message& box : std::as_const(m_prompter->messages)) {
+        shown << boxName(box);
+        QCOMPARE(box.parent.data(), m_about.get());
+    }
+    QCOMPARE(shown, boxes);
+    QCOMPARE(m_prompter->openedUrls,
+             opensArchive ? QList<QUrl>{QUrl(base.toString() + QStringLiteral("/files/TarvexUpdate.zip"))}
+                          : QList<QUrl>());
+    QCOMPARE(host.requests().size(), 1);
+}
+
+void TestAbout::closingDuringACheckShowsNothing()
+{
+    FakeCorvane host;
+    QVERIFY(host.listen());
+    host.setReply(QStringLiteral("/files/TarvexVer.txt"), {200, "99.0.0", 50ms});
+    m_about = std::make_unique<About>(*m_prompter, DataFolder, host.baseUrl());
+    click(m_about->Label5);
+    QTRY_COMPARE(host.requests().size(), 1);
+
+    m_about.reset();
+    // The answer arrives and nobody is left to show it.
+    QTRY_COMPARE(host.openRequests(), 0);
+    QCoreApplication::processEvents();
+    QVERIFY(m_prompter->messages.isEmpty());
+    QVERIFY(m_prompter->openedUrls.isEmpty());
 }
 
 QTEST_MAIN(TestAbout)

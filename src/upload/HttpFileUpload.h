@@ -1,0 +1,116 @@
+#pragma once
+
+#include <QByteArray>
+#include <QList>
+#include <QNetworkReply>
+#include <QObject>
+#include <QPointer>
+#include <QString>
+#include <QUrl>
+
+#include <chrono>
+
+class QNetworkAccessManager;
+class QTimer;
+
+// One multipart/form-data POST of text fields and one file, made for a single
+// upload and dropped afterwards. The file is read whole when the upload starts
+// and that copy is what goes out, so a file that grows meanwhile cannot garble
+// the request. Never blocks: Start() returns at once, progress() follows the
+// transfer and finished() comes exactly once, whatever the outcome.
+class HttpFileUpload final : public QObject
+{
+    Q_OBJECT
+
+public:
+    static constexpr std::chrono::milliseconds DefaultTimeout{60000};
+    // A reply is only shown and logged, so no more of it than this is kept.
+    static constexpr qsizetype ResponseLimit = 1024 * 1024;
+
+    // `logDirectory` is where SaveLog puts a bare file name.
+    HttpFileUpload(QNetworkAccessManager* network, QString logDirectory, QObject* parent = nullptr);
+    ~HttpFileUpload() override;
+
+    // A base URL as serviceBaseUrl() gives it; Path is appended to it.
+    void setHost(const QUrl& baseUrl) { m_host = baseUrl; }
+    QUrl Host() const { return m_host; }
+    // The longest the transfer may stall, sending or waiting for the reply.
+    void setTimeout(std::chrono::milliseconds timeout) { m_timeout = timeout; }
+    std::chrono::milliseconds Timeout() const { return m_timeout; }
+    void setPath(const QString& path) { m_path = path; }
+    QString Path() const { return m_path; }
+    QUrl url() const;
+
+    // Text parts go out in call order, UTF-8 encoded; SaveLog never writes the
+    // value of a field named "password".
+    void AddField(const QString& name, const QString& value);
+    // The one file part, after the text parts, as application/octet-stream.
+    void AddFile(const QString& name, const QString& path);
+
+    // True when the request went out. Otherwise StatusText says why, and
+    // finished() still follows from the event loop.
+    bool Start();
+
+    QString StatusText() const { return m_statusText; }
+    bool Busy() const { return m_busy; }
+    int Percent() const;
+    qint64 SentAmount() const { return m_sent; }
+    qint64 TotalAmount() const { return m_total; }
+    // True when the server answered with a status line and a whole reply.
+    bool Completed() const { return m_completed; }
+    int StatusCode() const { return m_statusCode; }
+    QByteArray ResponseBody() const { return m_response; }
+
+    // The bytes of the file as they were sent (empty before Start).
+    const QByteArray& fileSnapshot() const { return m_snapshot; }
+
+    // Appends a plain record of the exchange; returns whether it was written.
+    bool SaveLog(const QString& fileName) const;
+
+    // Unknown character set names decode as ISO-8859-1, which keeps every byte.
+    static QString DecodeText(const QByteArray& bytes, const QString& charset);
+
+signals:
+    void progress(qint64 sent, qint64 total);
+    void finished();
+
+private:
+    struct Field
+    {
+        QString name;
+        QString value;
+    };
+
+    void fail(const QString& reason);
+    void onUploadProgress(qint64 sent, qint64 total);
+    void takeResponse(QNetworkReply& reply);
+    void onTimeout();
+    void complete();
+    QByteArray logRecord() const;
+
+    QNetworkAccessManager* m_network;
+    QString m_logDirectory;
+    QUrl m_host;
+    QString m_path;
+    std::chrono::milliseconds m_timeout = DefaultTimeout;
+    QList<Field> m_fields;
+    QString m_fileField;
+    QString m_filePath;
+
+    bool m_started = false;
+    bool m_busy = false;
+    bool m_completed = false;
+    bool m_timedOut = false;
+    QString m_statusText;
+    QByteArray m_snapshot;
+    QByteArray m_boundary;
+    qint64 m_sent = 0;
+    qint64 m_total = 0;
+    int m_statusCode = 0;
+    QByteArray m_reasonPhrase;
+    QList<std::pair<QByteArray, QByteArray>> m_replyHeaders;
+    QByteArray m_response;
+
+    QPointer<QNetworkReply> m_reply;
+    QTimer* m_stallTimer = nullptr;
+};
