@@ -3,8 +3,9 @@ BUILD   ?= build
 TYPE    ?= RelWithDebInfo
 JOBS    ?= $(shell nproc 2>/dev/null || echo 2)
 CMAKE_FLAGS ?=
+PREFIX  ?= /usr/local
 
-.PHONY: all deps configure build run test clean format
+.PHONY: all deps configure build run test clean format install package demo
 
 all: build
 
@@ -22,6 +23,21 @@ run: build
 
 test: build
 	@cd $(BUILD) && QT_QPA_PLATFORM=offscreen ctest --output-on-failure -j $(JOBS)
+
+# Installing and packaging need the icon renderer and the .deb tools first, so
+# the configure step finds them.
+install:
+	@scripts/install-deps.sh package
+	@$(MAKE) --no-print-directory build
+	@cmake --install $(BUILD) --prefix $(PREFIX)
+
+package:
+	@scripts/install-deps.sh package
+	@$(MAKE) --no-print-directory build
+	@cmake --build $(BUILD) --target package
+
+demo:
+	@BUILD=$(BUILD) scripts/demo.sh
 
 format:
 	@git ls-files '*.cpp' '*.h' | xargs clang-format -i

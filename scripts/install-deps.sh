@@ -14,7 +14,7 @@ for extra in "$@"; do
   case "$extra" in
     screenshot) packages+=(xvfb xauth x11-apps imagemagick) ;;
     fuzz) packages+=(clang libclang-rt-14-dev llvm) ;;
-    package) packages+=(dpkg-dev file) ;;
+    package) packages+=(dpkg-dev file librsvg2-bin desktop-file-utils) ;;
     *) echo "install-deps: unknown group '$extra'" >&2; exit 2 ;;
   esac
 done

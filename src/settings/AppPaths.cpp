@@ -10,10 +10,18 @@ AppPaths::AppPaths(QString directory)
 {
 }
 
+bool AppPaths::isInstalledLayout(const QString& programDir)
+{
+    // An installation puts the menu entry beside the program's bin folder; a
+    // copy somewhere else has none, and keeps its files next to itself.
+    return QFileInfo::exists(QDir(programDir).filePath(QStringLiteral("../share/applications/tarvex.desktop")));
+}
+
 AppPaths AppPaths::forRunningProgram()
 {
     const QString programDir = QCoreApplication::applicationDirPath();
-    if (QFileInfo(programDir).isWritable())
+    // Root may write to /usr/bin, which is still no place for settings and logs.
+    if (QFileInfo(programDir).isWritable() && !isInstalledLayout(programDir))
         return AppPaths(programDir);
 
     const QString userDir = QStandardPaths::writableLocation(QStandardPaths::AppDataLocation);

@@ -4,13 +4,15 @@
 
 // Where Tarvex keeps its settings file and logs: the directory the program
 // runs from, or the per-user data folder when that directory is not writable
-// (an installed copy). Every file name lives here and nowhere else.
+// or belongs to an installation (/usr/bin, a prefix given to make install).
+// Every file name lives here and nowhere else.
 class AppPaths final
 {
 public:
     explicit AppPaths(QString directory);
 
     static AppPaths forRunningProgram();
+    static bool isInstalledLayout(const QString& programDir);
 
     const QString& directory() const { return m_directory; }
     QString settingsFile() const;

@@ -2,6 +2,7 @@
 #include "settings/AppPaths.h"
 #include "settings/Settings.h"
 
+#include <QDir>
 #include <QFile>
 #include <QTest>
 
@@ -17,6 +18,7 @@ private slots:
     void saveWritesOneKeyOrOneDebugEntry();
     void firstWritesIntoEmptyFileBuildTheSection();
     void readOnlyFileStaysAsItWas();
+    void installedCopyKeepsNothingBesideTheProgram();
 
 private:
     static Settings settingsIn(const TempDir& dir)
@@ -124,6 +126,16 @@ void TestSettings::readOnlyFileStaysAsItWas()
     QVERIFY(!settings.SaveSettings("CorvaneCallsign", "Q9XYZ", false));
     QCOMPARE(dir.read("Tarvex.ini"), before);
     QCOMPARE(settings.GetSettings("CorvaneCallsign", "x"), QStringLiteral("Not Set"));
+}
+
+void TestSettings::installedCopyKeepsNothingBesideTheProgram()
+{
+    TempDir dir;
+    QDir(dir.path()).mkpath("bin");
+    QVERIFY(!AppPaths::isInstalledLayout(dir.file("bin")));
+    QDir(dir.path()).mkpath("share/applications");
+    dir.write("share/applications/tarvex.desktop", "[Desktop Entry]\n");
+    QVERIFY(AppPaths::isInstalledLayout(dir.file("bin")));
 }
 
 QTEST_GUILESS_MAIN(TestSettings)
