@@ -1,6 +1,8 @@
 #include "capture/AdifRecord.h"
 
 #include <array>
+#include <charconv>
+#include <iterator>
 
 namespace {
 
@@ -39,11 +41,14 @@ qsizetype adifLength(QStringView value)
 
 void AdifRecord::AppendField(QStringView FieldName, QStringView theData)
 {
-    m_text.reserve(m_text.size() + FieldName.size() + theData.size() + 12);
+    // No exact reserve() here: it would defeat the string's geometric growth
+    // and reallocate the whole record for every field.
     m_text += QLatin1Char('<');
     m_text += FieldName;
     m_text += QLatin1Char(':');
-    m_text += QString::number(adifLength(theData));
+    char digits[24];
+    const std::to_chars_result length = std::to_chars(std::begin(digits), std::end(digits), adifLength(theData));
+    m_text += QLatin1String(digits, length.ptr);
     m_text += QLatin1Char('>');
     m_text += theData;
     m_text += QLatin1Char(' ');

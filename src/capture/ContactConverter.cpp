@@ -9,6 +9,7 @@
 
 #include <array>
 #include <cmath>
+#include <initializer_list>
 #include <optional>
 
 namespace {
@@ -119,6 +120,16 @@ ContactElements readElements(const QString& datagram, std::optional<QString>& pa
 
 std::optional<double> toNumber(QStringView text)
 {
+    // Frequencies come as plain digits; reading those directly is exact and
+    // spares the general parser on every contact.
+    if (!text.isEmpty() && text.size() <= 15) {
+        qint64 digits = 0;
+        qsizetype at = 0;
+        for (; at < text.size() && text[at] >= QLatin1Char('0') && text[at] <= QLatin1Char('9'); ++at)
+            digits = digits * 10 + (text[at].unicode() - '0');
+        if (at == text.size())
+            return static_cast<double>(digits);
+    }
     // Datagram numbers are written with a point whatever the user's locale.
     bool ok = false;
     const double value = text.toDouble(&ok);
@@ -141,25 +152,30 @@ bool readDigits(QStringView text, qsizetype& at, int minDigits, int maxDigits, i
     return taken >= minDigits;
 }
 
+// The values' digits, each zero-padded to its width, without the cost of a
+// formatted print on every contact.
+QString paddedDigits(std::initializer_list<std::pair<int, int>> valuesAndWidths)
+{
+    QString text;
+    text.reserve(8);
+    for (const auto& [value, width] : valuesAndWidths) {
+        int divisor = 1;
+        for (int i = 1; i < width; ++i)
+            divisor *= 10;
+        for (; divisor > 0; divisor /= 10)
+            text += QLatin1Char(static_cast<char>('0' + value / divisor % 10));
+    }
+    return text;
+}
+
 bool isDateSeparator(QChar c)
 {
     return c == QLatin1Char('-') || c == QLatin1Char('/');
 }
 
-} // namespace
-
-QString ContactConverter::datagramText(const QByteArray& bytes)
+// A frequency in 10 Hz steps as MHz text; see formatFrequency.
+QString frequencyText(std::optional<double> value)
 {
-    QStringDecoder utf8(QStringDecoder::Utf8, QStringDecoder::Flag::Stateless);
-    QString text = utf8.decode(bytes);
-    if (utf8.hasError())
-        return QString::fromLatin1(bytes);
-    return text;
-}
-
-QString ContactConverter::formatFrequency(QStringView tenHertzText)
-{
-    const std::optional<double> value = toNumber(tenHertzText);
     if (!value)
         return {};
 
@@ -191,12 +207,32 @@ QString ContactConverter::formatFrequency(QStringView tenHertzText)
     }
 
     QString result;
+    result.reserve(integerDigits.size() + 8);
     if (negative && (!integerDigits.isEmpty() || fraction != 0))
         result += QLatin1Char('-');
     result += integerDigits;
     result += QLatin1Char('.');
-    result += QString::number(fraction).rightJustified(decimals, QLatin1Char('0'));
+    const qsizetype fractionAt = result.size();
+    result.resize(fractionAt + decimals);
+    for (int digit = decimals - 1; digit >= 0; --digit, fraction /= 10)
+        result[fractionAt + digit] = QLatin1Char(static_cast<char>('0' + fraction % 10));
     return result;
+}
+
+} // namespace
+
+QString ContactConverter::datagramText(const QByteArray& bytes)
+{
+    QStringDecoder utf8(QStringDecoder::Utf8, QStringDecoder::Flag::Stateless);
+    QString text = utf8.decode(bytes);
+    if (utf8.hasError())
+        return QString::fromLatin1(bytes);
+    return text;
+}
+
+QString ContactConverter::formatFrequency(QStringView tenHertzText)
+{
+    return frequencyText(toNumber(tenHertzText));
 }
 
 ContactConverter::DateTimeTexts ContactConverter::formatTimestamp(QStringView timestamp)
@@ -246,8 +282,7 @@ ContactConverter::DateTimeTexts ContactConverter::formatTimestamp(QStringView ti
     if (!QDate::isValid(year, month, day) || hour > 23 || minute > 59 || second > 59)
         return {};
 
-    return {QString::asprintf("%04d%02d%02d", year, month, day),
-            QString::asprintf("%02d%02d%02d", hour, minute, second)};
+    return {paddedDigits({{year, 4}, {month, 2}, {day, 2}}), paddedDigits({{hour, 2}, {minute, 2}, {second, 2}})};
 }
 
 bool ContactConverter::convert(QStringView datagram, AdifRecord& record, const DebugTrace* trace)
@@ -273,14 +308,9 @@ bool ContactConverter::convert(QStringView datagram, AdifRecord& record, const D
     appendIfFound(u"RST_RCVD", Rcv);
     appendIfFound(u"RST_SENT", Snt);
 
-    const std::optional<QString>& txFreq = elements[TxFreq];
-    record.AppendField(u"FREQ", txFreq ? formatFrequency(*txFreq) : QString());
-    QString band;
-    if (txFreq) {
-        if (const std::optional<double> tenHertz = toNumber(*txFreq))
-            band = bandForKilohertz(*tenHertz / 100.0);
-    }
-    record.AppendField(u"BAND", band);
+    const std::optional<double> txTenHertz = elements[TxFreq] ? toNumber(*elements[TxFreq]) : std::nullopt;
+    record.AppendField(u"FREQ", frequencyText(txTenHertz));
+    record.AppendField(u"BAND", txTenHertz ? bandForKilohertz(*txTenHertz / 100.0) : QString());
 
     appendIfFound(u"MODE", Mode);
 

@@ -9,9 +9,15 @@
 
 namespace {
 
-// Datagrams handled per turn of the event loop before the rest wait for the
+// Datagrams handed on per turn of the event loop before the rest wait for the
 // next turn, so a flood never freezes the window.
 constexpr int DatagramsPerTurn = 64;
+
+// Reading is cheap next to handling, so the socket is emptied into memory
+// first and a burst does not overflow the system's buffer; these bound one
+// reading pass and what waits in memory.
+constexpr int ReadsPerTurn = 512;
+constexpr qsizetype MaxQueuedBytes = 16 * 1024 * 1024;
 
 } // namespace
 
@@ -29,8 +35,12 @@ quint16 portFromText(const QString& text)
 
 UdpListener::UdpListener(QObject* parent)
     : QObject(parent)
+    , m_handler(new QTimer(this))
     , m_buffer(MaxDatagramSize, Qt::Uninitialized)
 {
+    m_handler->setSingleShot(true);
+    m_handler->setInterval(0);
+    connect(m_handler, &QTimer::timeout, this, &UdpListener::handleQueued);
 }
 
 UdpListener::~UdpListener() = default;
@@ -48,7 +58,7 @@ QString UdpListener::bind(qint64 port)
         return reason;
     }
     socket->setSocketOption(QAbstractSocket::ReceiveBufferSizeSocketOption, QVariant(ReceiveBufferSize));
-    connect(socket, &QUdpSocket::readyRead, this, &UdpListener::drain);
+    connect(socket, &QUdpSocket::readyRead, this, &UdpListener::readPending);
     m_socket = socket;
     return {};
 }
@@ -72,21 +82,31 @@ quint16 UdpListener::boundPort() const
     return isBound() ? m_socket->localPort() : 0;
 }
 
-void UdpListener::drain()
+void UdpListener::readPending()
 {
-    m_drainScheduled = false;
-    // Handlers may close or rebind the listener, so the socket is looked up afresh each time.
-    for (int handled = 0; m_socket && m_socket->hasPendingDatagrams(); ++handled) {
-        if (handled == DatagramsPerTurn) {
-            if (!m_drainScheduled) {
-                m_drainScheduled = true;
-                QTimer::singleShot(0, this, &UdpListener::drain);
-            }
-            return;
-        }
+    // Only this handler reads, and it takes at least one datagram whenever
+    // there is one: a QUdpSocket whose readyRead() goes unanswered by a read
+    // stops notifying, and the listener would fall silent for good.
+    for (int taken = 0; m_socket && m_socket->hasPendingDatagrams(); ++taken) {
+        if (taken > 0 && (taken == ReadsPerTurn || m_queuedBytes >= MaxQueuedBytes))
+            break;
         const qint64 size = m_socket->readDatagram(m_buffer.data(), m_buffer.size());
         if (size < 0)
             continue;
-        emit datagramReceived(QByteArray(m_buffer.constData(), size));
+        m_queue.append(QByteArray(m_buffer.constData(), size));
+        m_queuedBytes += size;
     }
+    if (!m_queue.isEmpty() && !m_handler->isActive())
+        m_handler->start();
+}
+
+void UdpListener::handleQueued()
+{
+    for (int handled = 0; handled < DatagramsPerTurn && !m_queue.isEmpty(); ++handled) {
+        const QByteArray datagram = m_queue.takeFirst();
+        m_queuedBytes -= datagram.size();
+        emit datagramReceived(datagram);
+    }
+    if (!m_queue.isEmpty())
+        m_handler->start();
 }

@@ -1,9 +1,11 @@
 #pragma once
 
 #include <QByteArray>
+#include <QList>
 #include <QObject>
 #include <QString>
 
+class QTimer;
 class QUdpSocket;
 
 // True when the text is a number (a point for decimals, blanks around it
@@ -15,7 +17,8 @@ bool IsValidPort(const QString& text);
 quint16 portFromText(const QString& text);
 
 // The one UDP socket on which contact datagrams arrive. It only ever binds
-// and receives; every datagram is handed on whole, one signal per datagram.
+// and receives; every datagram is handed on whole, one signal per datagram,
+// in arrival order, those received before a rebinding included.
 class UdpListener final : public QObject
 {
     Q_OBJECT
@@ -23,8 +26,9 @@ class UdpListener final : public QObject
 public:
     static constexpr int MaxDatagramSize = 65536;
     // Several stations logging at once send bursts; a large kernel buffer
-    // keeps them until the event loop gets to them.
-    static constexpr int ReceiveBufferSize = 1 << 20;
+    // keeps them until the event loop gets to them. The system may grant
+    // less (Linux caps it at net.core.rmem_max).
+    static constexpr int ReceiveBufferSize = 4 << 20;
 
     explicit UdpListener(QObject* parent = nullptr);
     ~UdpListener() override;
@@ -43,9 +47,12 @@ signals:
     void datagramReceived(const QByteArray& datagram);
 
 private:
-    void drain();
+    void readPending();
+    void handleQueued();
 
     QUdpSocket* m_socket = nullptr;
+    QTimer* m_handler = nullptr;
     QByteArray m_buffer;
-    bool m_drainScheduled = false;
+    QList<QByteArray> m_queue;
+    qsizetype m_queuedBytes = 0;
 };

@@ -52,6 +52,14 @@ frmMain::frmMain(const AppPaths& paths, Prompter& prompter, QWidget* parent)
     m_pipeline = new ContactPipeline(m_settings, m_paths.errorLog(), m_paths.nonUploaded(), *m_uploader, this);
     Socket = new UdpListener(this);
     m_manualUpload = new ManualUpload(*this, m_prompter, m_paths, m_settings, this);
+
+    // Laying out the datagram's text costs more than the rest of its road, so
+    // it waits for the next turn of the event loop: the upload leaves first,
+    // and a burst lays out only its latest datagram.
+    m_datagramDisplay = new QTimer(this);
+    m_datagramDisplay->setSingleShot(true);
+    m_datagramDisplay->setInterval(0);
+    connect(m_datagramDisplay, &QTimer::timeout, this, [this] { txtResult->setPlainText(m_datagramText); });
 }
 
 frmMain::~frmMain()
@@ -107,7 +115,7 @@ void frmMain::Form_Load()
 void frmMain::connectHandlers()
 {
     connect(Socket, &UdpListener::datagramReceived, m_pipeline, &ContactPipeline::handleDatagram);
-    connect(m_pipeline, &ContactPipeline::datagramShown, txtResult, &QPlainTextEdit::setPlainText);
+    connect(m_pipeline, &ContactPipeline::datagramShown, this, &frmMain::showDatagram);
     connect(m_pipeline, &ContactPipeline::statusChanged, StatusPanel1, &QLabel::setText);
     connect(m_pipeline, &ContactPipeline::uploadedCountChanged, this,
             [this](qint32 count) { txtTotalQSOUploaded->setText(QString::number(count)); });
@@ -131,6 +139,13 @@ void frmMain::connectHandlers()
     connect(mnuDebug0, &QAction::triggered, this, [this] { mnuDebug_Click(0); });
     connect(mnuDebug1, &QAction::triggered, this, [this] { mnuDebug_Click(1); });
     connect(mnuAbout, &QAction::triggered, this, &frmMain::mnuAbout_Click);
+}
+
+void frmMain::showDatagram(const QString& text)
+{
+    m_datagramText = text;
+    if (!m_datagramDisplay->isActive())
+        m_datagramDisplay->start();
 }
 
 void frmMain::BindSocket(qint64 port)

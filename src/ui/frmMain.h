@@ -100,6 +100,7 @@ protected:
 
 private:
     void connectHandlers();
+    void showDatagram(const QString& text);
     void stopErrorIndicator();
     void startErrorIndicator();
     void onErrorReported();
@@ -123,6 +124,8 @@ private:
     ContactPipeline* m_pipeline = nullptr;
     UdpListener* Socket = nullptr;
     ManualUpload* m_manualUpload = nullptr;
+    QTimer* m_datagramDisplay = nullptr;
+    QString m_datagramText;
     QPointer<About> m_about;
     bool m_requestingAttention = false;
     bool m_checkingPort = false;

@@ -7,6 +7,7 @@
 #include "upload/RealtimeUploader.h"
 
 #include <QFileInfo>
+#include <QTimer>
 
 #include <limits>
 
@@ -19,6 +20,13 @@ ContactPipeline::ContactPipeline(const Settings& settings, const QString& errorL
     , m_uploader(uploader)
 {
     connect(&m_uploader, &RealtimeUploader::finished, this, &ContactPipeline::onUploadFinished);
+    m_countStore = new QTimer(this);
+    m_countStore->setSingleShot(true);
+    m_countStore->setInterval(CountStoreInterval);
+    connect(m_countStore, &QTimer::timeout, this, [this] {
+        if (m_countPending)
+            storeCount();
+    });
 }
 
 void ContactPipeline::handleDatagram(const QByteArray& datagram)
@@ -86,6 +94,8 @@ void ContactPipeline::keepRecord(const QString& record)
 
 int ContactPipeline::keepUnfinished()
 {
+    if (m_countPending)
+        storeCount();
     int lost = 0;
     for (const RealtimeRequest& request : m_uploader.abandonAll()) {
         if (!m_nonUploaded.append(request.record))
@@ -96,12 +106,25 @@ int ContactPipeline::keepUnfinished()
 
 void ContactPipeline::resetUploadedCount()
 {
-    setCount(0);
+    // The user asked for it: stored now, whatever is pending.
+    m_uploadedCount = 0;
+    storeCount();
+    emit uploadedCountChanged(0);
 }
 
 void ContactPipeline::setCount(qint32 count)
 {
     m_uploadedCount = count;
-    m_settings.SaveSettings(SettingKey::TotalUploaded, QString::number(count), false);
+    if (m_countStore->isActive())
+        m_countPending = true;
+    else
+        storeCount();
     emit uploadedCountChanged(count);
+}
+
+void ContactPipeline::storeCount()
+{
+    m_countPending = false;
+    m_settings.SaveSettings(SettingKey::TotalUploaded, QString::number(m_uploadedCount), false);
+    m_countStore->start();
 }

@@ -7,6 +7,9 @@
 
 #include <QObject>
 
+#include <chrono>
+
+class QTimer;
 class RealtimeUploader;
 class Settings;
 struct RealtimeResult;
@@ -22,6 +25,12 @@ class ContactPipeline final : public QObject
 public:
     ContactPipeline(const Settings& settings, const QString& errorLogPath, const QString& nonUploadedPath,
                     RealtimeUploader& uploader, QObject* parent = nullptr);
+
+    // A change of the count is stored at once, unless another was stored less
+    // than this long ago: then the latest count follows when the time is up
+    // (or on closing), so a burst of accepted contacts does not cost the
+    // window one synchronous disk write each.
+    static constexpr std::chrono::milliseconds CountStoreInterval{1000};
 
     // The text boxes' current credentials; each upload captures them when it starts.
     void setCredentials(const Credentials& credentials) { m_credentials = credentials; }
@@ -39,8 +48,9 @@ public:
     void handleDatagram(const QByteArray& datagram);
     void UploadRealtime();
 
-    // Contacts still waiting for the service go to the not-uploaded file, so
-    // closing the program loses none. Returns how many could not be written.
+    // Contacts still waiting for the service go to the not-uploaded file, and
+    // a count not yet stored is stored, so closing the program loses none.
+    // Returns how many contacts could not be written.
     int keepUnfinished();
 
     const AdifRecord& CurrentRecord() const { return m_record; }
@@ -56,6 +66,7 @@ private:
     void onUploadFinished(const RealtimeResult& result);
     void keepRecord(const QString& record);
     void setCount(qint32 count);
+    void storeCount();
 
     const Settings& m_settings;
     ErrorLog m_errorLog;
@@ -65,6 +76,8 @@ private:
     Credentials m_credentials;
     bool m_autoUpload = false;
     qint32 m_uploadedCount = 0;
+    QTimer* m_countStore = nullptr;
+    bool m_countPending = false;
 };
 
 namespace StatusText {

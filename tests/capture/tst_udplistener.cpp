@@ -10,6 +10,7 @@ class TestUdpListener : public QObject
 
 private slots:
     void receivesEveryDatagramWhole();
+    void keepsListeningAfterEveryBurst();
     void portHeldByAnotherProgramFails();
     void rebindingMovesTheListener();
 };
@@ -43,6 +44,23 @@ void TestUdpListener::receivesEveryDatagramWhole()
     for (int i = 0; i < 200; ++i)
         QCOMPARE(received[i][0].toByteArray(), QByteArray::number(i));
     QCOMPARE(received[200][0].toByteArray(), largest);
+}
+
+void TestUdpListener::keepsListeningAfterEveryBurst()
+{
+    // Bursts larger than one turn's worth, each arriving while the last is
+    // still being handed on, once left the socket deaf for good.
+    UdpListener listener;
+    QVERIFY(listener.bind(0).isEmpty());
+    QSignalSpy received(&listener, &UdpListener::datagramReceived);
+    QUdpSocket sender;
+    for (int sent = 0; sent < 2000; sent += 250) {
+        for (int i = sent; i < sent + 250; ++i)
+            sender.writeDatagram(QByteArray::number(i), QHostAddress::LocalHost, listener.boundPort());
+        QTRY_COMPARE(received.size(), sent + 250);
+    }
+    for (int i = 0; i < received.size(); ++i)
+        QCOMPARE(received[i][0].toByteArray(), QByteArray::number(i));
 }
 
 void TestUdpListener::portHeldByAnotherProgramFails()

@@ -93,6 +93,7 @@ private slots:
     void datagramWithoutGateWordIsOnlyShown();
     void debugEntriesComeInTheOrderOfTheRoad();
     void countStopsAtItsLargestValue();
+    void countOfABurstIsStoredSoonAndOnClosing();
 };
 
 void TestContactPipeline::acceptedContactIsCountedAndStored()
@@ -289,6 +290,23 @@ void TestContactPipeline::countStopsAtItsLargestValue()
     station.pipeline.resetUploadedCount();
     QCOMPARE(station.pipeline.uploadedCount(), 0);
     QCOMPARE(station.settings.GetSettings("TotalRecordsUploaded", "x"), QStringLiteral("0"));
+}
+
+void TestContactPipeline::countOfABurstIsStoredSoonAndOnClosing()
+{
+    Station station;
+    const auto stored = [&] { return station.settings.GetSettings("TotalRecordsUploaded", "none"); };
+    for (int i = 0; i < 10; ++i)
+        station.pipeline.handleDatagram(contactWithCall(QByteArray("Q9BB") + char('0' + i)));
+    QTRY_COMPARE(station.pipeline.uploadedCount(), 10);
+    // The first change went to the file at once; the rest follow together.
+    QTRY_COMPARE(stored(), QStringLiteral("10"));
+
+    for (int i = 0; i < 10; ++i)
+        station.pipeline.handleDatagram(contactWithCall(QByteArray("Q9CC") + char('0' + i)));
+    QTRY_COMPARE(station.pipeline.uploadedCount(), 20);
+    QCOMPARE(station.pipeline.keepUnfinished(), 0);
+    QCOMPARE(stored(), QStringLiteral("20"));
 }
 
 QTEST_GUILESS_MAIN(TestContactPipeline)
