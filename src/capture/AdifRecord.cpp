@@ -47,7 +47,8 @@ void AdifRecord::AppendField(QStringView FieldName, QStringView theData)
     m_text += FieldName;
     m_text += QLatin1Char(':');
     char digits[24];
-    const std::to_chars_result length = std::to_chars(std::begin(digits), std::end(digits), adifLength(theData));
+    const std::to_chars_result length =
+        std::to_chars(std::begin(digits), std::end(digits), adifLength(theData));
     m_text += QLatin1String(digits, length.ptr);
     m_text += QLatin1Char('>');
     m_text += theData;

@@ -14,7 +14,21 @@
 
 namespace {
 
-enum Element { Call, Rcv, Snt, TxFreq, Mode, Timestamp, SntNr, RcvNr, Exchange1, WpxPrefix, RxFreq, ElementCount };
+enum Element
+{
+    Call,
+    Rcv,
+    Snt,
+    TxFreq,
+    Mode,
+    Timestamp,
+    SntNr,
+    RcvNr,
+    Exchange1,
+    WpxPrefix,
+    RxFreq,
+    ElementCount
+};
 
 constexpr std::array<QLatin1String, ElementCount> ElementNames{{
     QLatin1String("call"),
@@ -249,8 +263,8 @@ ContactConverter::DateTimeTexts ContactConverter::formatTimestamp(QStringView ti
         return false;
     };
 
-    if (!readDigits(text, at, 4, 4, year) || !separator(isDateSeparator) || !readDigits(text, at, 1, 2, month)
-        || !separator(isDateSeparator) || !readDigits(text, at, 1, 2, day))
+    if (!readDigits(text, at, 4, 4, year) || !separator(isDateSeparator) ||
+        !readDigits(text, at, 1, 2, month) || !separator(isDateSeparator) || !readDigits(text, at, 1, 2, day))
         return {};
 
     if (at < text.size()) {
@@ -263,8 +277,8 @@ ContactConverter::DateTimeTexts ContactConverter::formatTimestamp(QStringView ti
             if (at == blanksFrom)
                 return {};
         }
-        if (!readDigits(text, at, 1, 2, hour) || !separator([](QChar c) { return c == QLatin1Char(':'); })
-            || !readDigits(text, at, 2, 2, minute))
+        if (!readDigits(text, at, 1, 2, hour) || !separator([](QChar c) { return c == QLatin1Char(':'); }) ||
+            !readDigits(text, at, 2, 2, minute))
             return {};
         if (separator([](QChar c) { return c == QLatin1Char(':'); })) {
             if (!readDigits(text, at, 2, 2, second))
@@ -282,7 +296,8 @@ ContactConverter::DateTimeTexts ContactConverter::formatTimestamp(QStringView ti
     if (!QDate::isValid(year, month, day) || hour > 23 || minute > 59 || second > 59)
         return {};
 
-    return {paddedDigits({{year, 4}, {month, 2}, {day, 2}}), paddedDigits({{hour, 2}, {minute, 2}, {second, 2}})};
+    return {paddedDigits({{year, 4}, {month, 2}, {day, 2}}),
+            paddedDigits({{hour, 2}, {minute, 2}, {second, 2}})};
 }
 
 bool ContactConverter::convert(QStringView datagram, AdifRecord& record, const DebugTrace* trace)

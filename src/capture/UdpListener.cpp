@@ -6,7 +6,6 @@
 #include <QUdpSocket>
 #include <QVariant>
 
-
 namespace {
 
 // Datagrams handed on per turn of the event loop before the rest wait for the
@@ -34,9 +33,7 @@ quint16 portFromText(const QString& text)
 }
 
 UdpListener::UdpListener(QObject* parent)
-    : QObject(parent)
-    , m_handler(new QTimer(this))
-    , m_buffer(MaxDatagramSize, Qt::Uninitialized)
+    : QObject(parent), m_handler(new QTimer(this)), m_buffer(MaxDatagramSize, Qt::Uninitialized)
 {
     m_handler->setSingleShot(true);
     m_handler->setInterval(0);

@@ -6,10 +6,7 @@ namespace {
 bool debugFlag = false;
 } // namespace
 
-DebugTrace::DebugTrace(QString logPath)
-    : m_path(std::move(logPath))
-{
-}
+DebugTrace::DebugTrace(QString logPath) : m_path(std::move(logPath)) {}
 
 bool DebugTrace::enabled()
 {

@@ -2,17 +2,14 @@
 
 #include "logs/LogFile.h"
 
-ErrorLog::ErrorLog(QString path)
-    : m_path(std::move(path))
-{
-}
+ErrorLog::ErrorLog(QString path) : m_path(std::move(path)) {}
 
 QString ErrorLog::blockText(const QString& timestamp, const QString& Title, const QString& Setting)
 {
     const QLatin1String crlf(LineEnd);
-    return QLatin1String("----------") + crlf + timestamp + QLatin1String(" - ") + Title + crlf
-           + QLatin1String(" =Error Report= ") + crlf + Setting + crlf + QLatin1String(" =Error Report End= ")
-           + crlf + crlf;
+    return QLatin1String("----------") + crlf + timestamp + QLatin1String(" - ") + Title + crlf +
+           QLatin1String(" =Error Report= ") + crlf + Setting + crlf + QLatin1String(" =Error Report End= ") +
+           crlf + crlf;
 }
 
 bool ErrorLog::write(const QString& Title, const QString& Setting) const

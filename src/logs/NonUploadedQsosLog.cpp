@@ -4,16 +4,13 @@
 
 #include <QFileInfo>
 
-NonUploadedQsosLog::NonUploadedQsosLog(QString path)
-    : m_path(std::move(path))
-{
-}
+NonUploadedQsosLog::NonUploadedQsosLog(QString path) : m_path(std::move(path)) {}
 
 QString NonUploadedQsosLog::header()
 {
     const QLatin1String crlf(LineEnd);
-    return QLatin1String("'The qso's listed below were not uploaded to Corvane due to an error occuring.") + crlf
-           + QLatin1String("'You should manually upload this file to Corvane.") + crlf + crlf;
+    return QLatin1String("'The qso's listed below were not uploaded to Corvane due to an error occuring.") +
+           crlf + QLatin1String("'You should manually upload this file to Corvane.") + crlf + crlf;
 }
 
 bool NonUploadedQsosLog::append(const QString& record, QString* error) const

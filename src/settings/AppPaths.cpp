@@ -5,16 +5,14 @@
 #include <QFileInfo>
 #include <QStandardPaths>
 
-AppPaths::AppPaths(QString directory)
-    : m_directory(std::move(directory))
-{
-}
+AppPaths::AppPaths(QString directory) : m_directory(std::move(directory)) {}
 
 bool AppPaths::isInstalledLayout(const QString& programDir)
 {
     // An installation puts the menu entry beside the program's bin folder; a
     // copy somewhere else has none, and keeps its files next to itself.
-    return QFileInfo::exists(QDir(programDir).filePath(QStringLiteral("../share/applications/tarvex.desktop")));
+    return QFileInfo::exists(
+        QDir(programDir).filePath(QStringLiteral("../share/applications/tarvex.desktop")));
 }
 
 AppPaths AppPaths::forRunningProgram()

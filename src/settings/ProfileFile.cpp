@@ -15,7 +15,12 @@ constexpr qint64 MaxFileSize = 4 * 1024 * 1024;
 
 struct Line
 {
-    enum Kind { Other, Section, Entry };
+    enum Kind
+    {
+        Other,
+        Section,
+        Entry
+    };
     Kind kind = Other;
     QStringView name;  // section or key name, trimmed
     QStringView value; // entry value, trimmed

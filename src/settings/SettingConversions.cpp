@@ -86,10 +86,11 @@ double leadingNumber(const QString& text)
     }
     if (!anyDigit)
         return 0;
-    if (end < packed.size() && (packed[end] == QLatin1Char('E') || packed[end] == QLatin1Char('e')
-                                || packed[end] == QLatin1Char('D') || packed[end] == QLatin1Char('d'))) {
+    if (end < packed.size() && (packed[end] == QLatin1Char('E') || packed[end] == QLatin1Char('e') ||
+                                packed[end] == QLatin1Char('D') || packed[end] == QLatin1Char('d'))) {
         qsizetype exponent = end + 1;
-        if (exponent < packed.size() && (packed[exponent] == QLatin1Char('+') || packed[exponent] == QLatin1Char('-')))
+        if (exponent < packed.size() &&
+            (packed[exponent] == QLatin1Char('+') || packed[exponent] == QLatin1Char('-')))
             ++exponent;
         const qsizetype exponentEnd = digitsFrom(exponent);
         if (exponentEnd > exponent) {
@@ -104,8 +105,8 @@ double leadingNumber(const QString& text)
 std::optional<qint32> toCount(const QString& text)
 {
     const double rounded = std::nearbyint(leadingNumber(text));
-    if (!std::isfinite(rounded) || rounded < std::numeric_limits<qint32>::min()
-        || rounded > std::numeric_limits<qint32>::max())
+    if (!std::isfinite(rounded) || rounded < std::numeric_limits<qint32>::min() ||
+        rounded > std::numeric_limits<qint32>::max())
         return std::nullopt;
     return static_cast<qint32>(rounded);
 }

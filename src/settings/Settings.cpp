@@ -19,8 +19,7 @@ bool WriteIni(const QString& Filename, const QString& section, const QString& Ke
 }
 
 Settings::Settings(QString settingsPath, QString debugLogPath)
-    : m_path(std::move(settingsPath))
-    , m_trace(std::move(debugLogPath))
+    : m_path(std::move(settingsPath)), m_trace(std::move(debugLogPath))
 {
 }
 

@@ -41,15 +41,14 @@ QString versionText()
 }
 
 frmMain::frmMain(const AppPaths& paths, Prompter& prompter, QWidget* parent)
-    : QMainWindow(parent)
-    , m_paths(paths)
-    , m_prompter(prompter)
-    , m_settings(paths.settingsFile(), paths.debugLog())
+    : QMainWindow(parent), m_paths(paths), m_prompter(prompter),
+      m_settings(paths.settingsFile(), paths.debugLog())
 {
     setupUi();
     m_network = new QNetworkAccessManager(this);
     m_uploader = new RealtimeUploader(m_network, this);
-    m_pipeline = new ContactPipeline(m_settings, m_paths.errorLog(), m_paths.nonUploaded(), *m_uploader, this);
+    m_pipeline =
+        new ContactPipeline(m_settings, m_paths.errorLog(), m_paths.nonUploaded(), *m_uploader, this);
     Socket = new UdpListener(this);
     m_manualUpload = new ManualUpload(*this, m_prompter, m_paths, m_settings, this);
 
@@ -78,13 +77,14 @@ void frmMain::Form_Load()
     BindSocket(port.value_or(DefaultPort.toUShort()));
     txtPort->setText(port ? storedPort : DefaultPort);
 
-    mnuDebug_Click(SettingConversions::toBoolean(m_settings.GetSettings(SettingKey::Debug, "False")).value_or(false)
-                       ? 0
-                       : 1);
+    mnuDebug_Click(
+        SettingConversions::toBoolean(m_settings.GetSettings(SettingKey::Debug, "False")).value_or(false)
+            ? 0
+            : 1);
 
-    m_uploader->setEndpoint(serviceUrl(
-        serviceBaseUrl(m_settings.GetSettings(SettingKey::ServiceHost, {}), QString::fromUtf8(BuildInfo::ServiceHost)),
-        QStringLiteral("/realtime.php")));
+    m_uploader->setEndpoint(serviceUrl(serviceBaseUrl(m_settings.GetSettings(SettingKey::ServiceHost, {}),
+                                                      QString::fromUtf8(BuildInfo::ServiceHost)),
+                                       QStringLiteral("/realtime.php")));
     connectHandlers();
 
     // Each assignment is a change, and each change is written straight back.
@@ -102,7 +102,8 @@ void frmMain::Form_Load()
     txtTotalQSOUploaded->setText(count ? storedCount : QStringLiteral("0"));
     m_pipeline->setUploadedCount(count.value_or(0));
 
-    const bool errorsOnDisk = QFileInfo::exists(m_paths.nonUploaded()) || QFileInfo::exists(m_paths.errorLog());
+    const bool errorsOnDisk =
+        QFileInfo::exists(m_paths.nonUploaded()) || QFileInfo::exists(m_paths.errorLog());
     mnuError->menuAction()->setVisible(errorsOnDisk);
     if (errorsOnDisk)
         startErrorIndicator();
@@ -196,7 +197,8 @@ void frmMain::saveCredential(const QString& key, const QString& text)
 
 void frmMain::chkEnableAuto_Click(bool checked)
 {
-    m_settings.SaveSettings(SettingKey::AutoUpload, checked ? QStringLiteral("True") : QStringLiteral("False"), false);
+    m_settings.SaveSettings(SettingKey::AutoUpload,
+                            checked ? QStringLiteral("True") : QStringLiteral("False"), false);
     m_pipeline->setAutoUpload(checked);
 }
 
@@ -234,8 +236,8 @@ void frmMain::mnuClearErrorLog_Click()
     QFile log(m_paths.errorLog());
     if (!log.exists() || log.remove())
         return;
-    m_prompter.message(this, tr("The error log could not be deleted:\r\n%1").arg(log.errorString()), QString(),
-                       Prompter::Buttons::Ok, Prompter::Icon::Exclamation);
+    m_prompter.message(this, tr("The error log could not be deleted:\r\n%1").arg(log.errorString()),
+                       QString(), Prompter::Buttons::Ok, Prompter::Icon::Exclamation);
 }
 
 void frmMain::mnuAbout_Click()

@@ -13,11 +13,8 @@
 
 ContactPipeline::ContactPipeline(const Settings& settings, const QString& errorLogPath,
                                  const QString& nonUploadedPath, RealtimeUploader& uploader, QObject* parent)
-    : QObject(parent)
-    , m_settings(settings)
-    , m_errorLog(errorLogPath)
-    , m_nonUploaded(nonUploadedPath)
-    , m_uploader(uploader)
+    : QObject(parent), m_settings(settings), m_errorLog(errorLogPath), m_nonUploaded(nonUploadedPath),
+      m_uploader(uploader)
 {
     connect(&m_uploader, &RealtimeUploader::finished, this, &ContactPipeline::onUploadFinished);
     m_countStore = new QTimer(this);
@@ -75,9 +72,9 @@ void ContactPipeline::onUploadFinished(const RealtimeResult& result)
     if (!result.failure.isEmpty())
         headline = reply.isEmpty() ? result.failure : result.failure + QLatin1String(LineEnd) + reply;
     const QLatin1String crlf(LineEnd);
-    m_errorLog.write(ServiceErrorTitle, headline + crlf + QLatin1String("Sent Data= ")
-                                            + QString::fromUtf8(result.request.reportBody) + crlf
-                                            + result.request.record);
+    m_errorLog.write(ServiceErrorTitle, headline + crlf + QLatin1String("Sent Data= ") +
+                                            QString::fromUtf8(result.request.reportBody) + crlf +
+                                            result.request.record);
     emit errorReported();
     keepRecord(result.request.record);
 }
@@ -87,8 +84,8 @@ void ContactPipeline::keepRecord(const QString& record)
     QString reason;
     if (m_nonUploaded.append(record, &reason))
         return;
-    emit statusChanged(tr("Contact could not be saved to %1: %2")
-                           .arg(QFileInfo(m_nonUploaded.path()).fileName(), reason));
+    emit statusChanged(
+        tr("Contact could not be saved to %1: %2").arg(QFileInfo(m_nonUploaded.path()).fileName(), reason));
     emit errorReported();
 }
 

@@ -6,15 +6,15 @@ namespace {
 // percent-encoded ("~" included, unlike in URLs).
 bool isUnreserved(char c)
 {
-    return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') || c == '-' || c == '.'
-        || c == '_' || c == '*';
+    return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') || c == '-' ||
+           c == '.' || c == '_' || c == '*';
 }
 
 QByteArray bodyWithPassword(const Credentials& credentials, const QString& password, const QString& record)
 {
-    return "email=" + formEncode(credentials.email) + "&password=" + formEncode(password)
-        + "&callsign=" + formEncode(credentials.callsign) + "&api=" + formEncode(QLatin1String(ApplicationKey))
-        + "&adif=" + formEncode(record);
+    return "email=" + formEncode(credentials.email) + "&password=" + formEncode(password) +
+           "&callsign=" + formEncode(credentials.callsign) +
+           "&api=" + formEncode(QLatin1String(ApplicationKey)) + "&adif=" + formEncode(record);
 }
 
 } // namespace

@@ -23,7 +23,7 @@ struct RealtimeRequest
 {
     static RealtimeRequest make(const Credentials& credentials, const QString& record);
 
-    QString record;         // the ADIF record, "<EOR>" included
-    QByteArray body;        // email=..&password=..&callsign=..&api=..&adif=.. as posted
-    QByteArray reportBody;  // the same with the password written as "********", for the error log
+    QString record;        // the ADIF record, "<EOR>" included
+    QByteArray body;       // email=..&password=..&callsign=..&api=..&adif=.. as posted
+    QByteArray reportBody; // the same with the password written as "********", for the error log
 };

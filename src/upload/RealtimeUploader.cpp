@@ -29,7 +29,8 @@ QString describeFailure(const QNetworkReply& reply, bool cutByUs)
             return QStringLiteral("The log service closed the connection before the reply was complete");
         return QStringLiteral("Could not reach the log service: %1").arg(reason);
     }
-    if (error == QNetworkReply::ProtocolUnknownError || error == QNetworkReply::ProtocolInvalidOperationError) {
+    if (error == QNetworkReply::ProtocolUnknownError ||
+        error == QNetworkReply::ProtocolInvalidOperationError) {
         const QString url = reply.url().toDisplayString(QUrl::RemoveUserInfo);
         return QStringLiteral("The log service address is not usable: \"%1\"").arg(url);
     }
@@ -123,7 +124,8 @@ void RealtimeUploader::start(RealtimeRequest request)
     m_inFlight.append(flight);
 
     QNetworkRequest http(m_endpoint);
-    http.setHeader(QNetworkRequest::ContentTypeHeader, QByteArrayLiteral("application/x-www-form-urlencoded"));
+    http.setHeader(QNetworkRequest::ContentTypeHeader,
+                   QByteArrayLiteral("application/x-www-form-urlencoded"));
     http.setHeader(QNetworkRequest::UserAgentHeader, HttpTexts::userAgent());
     // Following a redirect would resend the credentials wherever it points;
     // a redirect is reported like any other status instead.
@@ -172,7 +174,8 @@ void RealtimeUploader::complete(InFlight* flight)
     RealtimeResult result;
     result.request = std::move(flight->request);
     if (flight->timedOut)
-        result.failure = QStringLiteral("No answer from the log service within %1").arg(HttpTexts::duration(m_timeout));
+        result.failure =
+            QStringLiteral("No answer from the log service within %1").arg(HttpTexts::duration(m_timeout));
     if (QNetworkReply* reply = flight->reply) {
         reply->disconnect(this);
         if (!flight->headComplete && reply->isOpen()) {

@@ -17,7 +17,8 @@ struct RealtimeResult
     bool accepted = false;
     QByteArray reply;   // at most the first ReplyReadLimit bytes of the body
     int httpStatus = 0; // 0 when no HTTP answer came
-    QString failure;    // empty when the service answered with a 2xx status; otherwise one line saying what failed
+    QString
+        failure; // empty when the service answered with a 2xx status; otherwise one line saying what failed
 };
 
 // Posts contacts to /realtime.php without ever blocking the event loop: at

@@ -8,7 +8,8 @@
 
 namespace {
 
-std::optional<qint64> numberOption(const QCommandLineParser& parser, const QString& name, qint64 min, qint64 max)
+std::optional<qint64> numberOption(const QCommandLineParser& parser, const QString& name, qint64 min,
+                                   qint64 max)
 {
     bool ok = false;
     const qint64 value = parser.value(name).toLongLong(&ok);
@@ -37,13 +38,14 @@ int main(int argc, char* argv[])
         QStringLiteral("Answers /realtime.php and /putlogs.php on 127.0.0.1 as the log service would."));
     parser.addHelpOption();
     parser.addOptions({
-        {QStringLiteral("port"), QStringLiteral("Port to listen on; 0 lets the system pick."), QStringLiteral("N"),
-         QStringLiteral("0")},
-        {QStringLiteral("reply"), QStringLiteral("Reply body."), QStringLiteral("TEXT"), QStringLiteral("OK")},
+        {QStringLiteral("port"), QStringLiteral("Port to listen on; 0 lets the system pick."),
+         QStringLiteral("N"), QStringLiteral("0")},
+        {QStringLiteral("reply"), QStringLiteral("Reply body."), QStringLiteral("TEXT"),
+         QStringLiteral("OK")},
         {QStringLiteral("status"), QStringLiteral("HTTP status of the reply."), QStringLiteral("N"),
          QStringLiteral("200")},
-        {QStringLiteral("delay"), QStringLiteral("Milliseconds to wait before each reply."), QStringLiteral("MS"),
-         QStringLiteral("0")},
+        {QStringLiteral("delay"), QStringLiteral("Milliseconds to wait before each reply."),
+         QStringLiteral("MS"), QStringLiteral("0")},
     });
     parser.process(app);
 

@@ -16,16 +16,18 @@ namespace {
 QByteArray contactDatagram(int index)
 {
     const QString call = index == 0 ? QStringLiteral("Q9XYZ") : QStringLiteral("Q9X%1").arg(index);
-    return QStringLiteral("<contactinfo><timestamp>2011-11-26 14:05:33</timestamp><txfreq>1420012</txfreq>"
-                          "<rxfreq>1420012</rxfreq><mode>CW</mode><call>%1</call><snt>599</snt><rcv>579</rcv>"
-                          "<sntnr>%2</sntnr><rcvnr>345</rcvnr><exchange1>14</exchange1><wpxprefix>Q9</wpxprefix>"
-                          "<extra>1</extra></contactinfo>")
+    return QStringLiteral(
+               "<contactinfo><timestamp>2011-11-26 14:05:33</timestamp><txfreq>1420012</txfreq>"
+               "<rxfreq>1420012</rxfreq><mode>CW</mode><call>%1</call><snt>599</snt><rcv>579</rcv>"
+               "<sntnr>%2</sntnr><rcvnr>345</rcvnr><exchange1>14</exchange1><wpxprefix>Q9</wpxprefix>"
+               "<extra>1</extra></contactinfo>")
         .arg(call)
         .arg(12 + index)
         .toUtf8();
 }
 
-std::optional<qint64> numberOption(const QCommandLineParser& parser, const QString& name, qint64 min, qint64 max)
+std::optional<qint64> numberOption(const QCommandLineParser& parser, const QString& name, qint64 min,
+                                   qint64 max)
 {
     bool ok = false;
     const qint64 value = parser.value(name).toLongLong(&ok);
@@ -57,9 +59,12 @@ int main(int argc, char* argv[])
     parser.setApplicationDescription(QStringLiteral("Sends contact datagrams to a UDP port."));
     parser.addHelpOption();
     parser.addOptions({
-        {QStringLiteral("port"), QStringLiteral("UDP port to send to."), QStringLiteral("N"), QStringLiteral("12060")},
-        {QStringLiteral("host"), QStringLiteral("Host to send to."), QStringLiteral("H"), QStringLiteral("127.0.0.1")},
-        {QStringLiteral("count"), QStringLiteral("Number of datagrams."), QStringLiteral("N"), QStringLiteral("1")},
+        {QStringLiteral("port"), QStringLiteral("UDP port to send to."), QStringLiteral("N"),
+         QStringLiteral("12060")},
+        {QStringLiteral("host"), QStringLiteral("Host to send to."), QStringLiteral("H"),
+         QStringLiteral("127.0.0.1")},
+        {QStringLiteral("count"), QStringLiteral("Number of datagrams."), QStringLiteral("N"),
+         QStringLiteral("1")},
         {QStringLiteral("gap"), QStringLiteral("Milliseconds between datagrams."), QStringLiteral("MS"),
          QStringLiteral("0")},
         {QStringLiteral("file"), QStringLiteral("Send this file's bytes instead of the built-in contact."),
