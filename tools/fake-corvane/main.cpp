@@ -1,5 +1,7 @@
 #include "FakeCorvane.h"
 
+#include "NumberOption.h"
+
 #include <QCommandLineParser>
 #include <QCoreApplication>
 #include <QTextStream>
@@ -7,16 +9,6 @@
 #include <optional>
 
 namespace {
-
-std::optional<qint64> numberOption(const QCommandLineParser& parser, const QString& name, qint64 min,
-                                   qint64 max)
-{
-    bool ok = false;
-    const qint64 value = parser.value(name).toLongLong(&ok);
-    if (!ok || value < min || value > max)
-        return std::nullopt;
-    return value;
-}
 
 // Long values are shortened so one request stays one line.
 QString shown(const QString& value)

@@ -1,3 +1,5 @@
+#include "NumberOption.h"
+
 #include <QCommandLineParser>
 #include <QCoreApplication>
 #include <QFile>
@@ -24,16 +26,6 @@ QByteArray contactDatagram(int index)
         .arg(call)
         .arg(12 + index)
         .toUtf8();
-}
-
-std::optional<qint64> numberOption(const QCommandLineParser& parser, const QString& name, qint64 min,
-                                   qint64 max)
-{
-    bool ok = false;
-    const qint64 value = parser.value(name).toLongLong(&ok);
-    if (!ok || value < min || value > max)
-        return std::nullopt;
-    return value;
 }
 
 QHostAddress resolve(const QString& host)
