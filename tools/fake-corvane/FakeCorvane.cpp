@@ -4,6 +4,12 @@
 #include <QTcpSocket>
 #include <QTimer>
 
+#include <cctype>
+
+#ifdef Q_OS_UNIX
+#include <sys/socket.h>
+#endif
+
 namespace {
 
 constexpr qsizetype HeaderLimit = 64 * 1024;
@@ -25,11 +31,41 @@ QByteArray reasonPhrase(int status)
     }
 }
 
-QByteArray statusAndHeaders(int status, qint64 contentLength, bool close)
+// `framing` is the Content-Length or Transfer-Encoding line; without one the
+// body ends where the connection does.
+QByteArray head(int status, const QByteArray& framing, bool close,
+                const QList<std::pair<QByteArray, QByteArray>>& extra = {})
 {
-    return "HTTP/1.1 " + QByteArray::number(status) + ' ' + reasonPhrase(status)
-        + "\r\nContent-Type: text/plain; charset=utf-8\r\nContent-Length: " + QByteArray::number(contentLength)
-        + (close ? "\r\nConnection: close" : "\r\nConnection: keep-alive") + "\r\n\r\n";
+    QByteArray text = "HTTP/1.1 " + QByteArray::number(status) + ' ' + reasonPhrase(status)
+        + "\r\nContent-Type: text/plain; charset=utf-8\r\n";
+    if (!framing.isEmpty())
+        text += framing + "\r\n";
+    text += close ? "Connection: close\r\n" : "Connection: keep-alive\r\n";
+    for (const auto& [name, value] : extra)
+        text += name + ": " + value + "\r\n";
+    return text + "\r\n";
+}
+
+QByteArray contentLength(qint64 length)
+{
+    return "Content-Length: " + QByteArray::number(length);
+}
+
+QByteArray chunk(const QByteArray& data)
+{
+    return data.isEmpty() ? QByteArray() : QByteArray::number(data.size(), 16) + "\r\n" + data + "\r\n";
+}
+
+// A linger time of zero makes closing send a reset. Elsewhere it stays an
+// orderly close, which Qt reports to the client just the same.
+void reset(QTcpSocket* socket)
+{
+    socket->flush();
+#ifdef Q_OS_UNIX
+    const linger now{1, 0};
+    ::setsockopt(static_cast<int>(socket->socketDescriptor()), SOL_SOCKET, SO_LINGER, &now, sizeof now);
+#endif
+    socket->abort();
 }
 
 QList<std::pair<QByteArray, QByteArray>> headerLines(const QByteArray& block)
@@ -213,6 +249,12 @@ void FakeCorvane::readRequests(QTcpSocket* socket)
     if (connection.answering)
         return;
 
+    // A request starts with a method name; anything else (a TLS handshake) is
+    // refused at once, as a plain server would.
+    if (!connection.buffer.isEmpty() && !std::isupper(static_cast<unsigned char>(connection.buffer[0]))) {
+        refuse(socket);
+        return;
+    }
     const qsizetype headersEnd = connection.buffer.indexOf("\r\n\r\n");
     if (headersEnd < 0) {
         if (connection.buffer.size() > HeaderLimit) {
@@ -232,10 +274,7 @@ void FakeCorvane::readRequests(QTcpSocket* socket)
     const QByteArray lengthText = request.header("Content-Length");
     const qint64 length = lengthText.isEmpty() ? 0 : lengthText.toLongLong(&lengthOk);
     if (requestLine.size() != 3 || !lengthOk || length < 0) {
-        connection.answering = true;
-        connection.buffer.clear();
-        send(socket, statusAndHeaders(400, 0, true));
-        socket->disconnectFromHost();
+        refuse(socket);
         return;
     }
     if (connection.buffer.size() < headersEnd + 4 + length)
@@ -265,6 +304,15 @@ void FakeCorvane::readRequests(QTcpSocket* socket)
     QTimer::singleShot(reply.delay, socket, [this, socket, reply] { answer(socket, reply); });
 }
 
+void FakeCorvane::refuse(QTcpSocket* socket)
+{
+    Connection& connection = m_connections.at(socket);
+    connection.answering = true;
+    connection.buffer.clear();
+    send(socket, head(400, contentLength(0), true));
+    socket->disconnectFromHost();
+}
+
 void FakeCorvane::answer(QTcpSocket* socket, const Reply& reply)
 {
     const auto found = m_connections.find(socket);
@@ -274,21 +322,43 @@ void FakeCorvane::answer(QTcpSocket* socket, const Reply& reply)
     connection.waiting = false;
     --m_open;
 
+    const QByteArray half = reply.body.left(reply.body.size() / 2);
+    const QByteArray chunked = "Transfer-Encoding: chunked";
     switch (reply.fault) {
     case Fault::CloseHalfway:
-        send(socket, statusAndHeaders(reply.status, reply.body.size(), false) + reply.body.left(reply.body.size() / 2));
+        send(socket, head(reply.status, contentLength(reply.body.size()), false, reply.headers) + half);
         socket->disconnectFromHost();
+        return;
+    case Fault::ResetHalfway:
+        send(socket, head(reply.status, contentLength(reply.body.size()), false, reply.headers) + half);
+        drop(socket);
+        reset(socket);
+        return;
+    case Fault::CutChunked:
+        send(socket, head(reply.status, chunked, false, reply.headers) + chunk(half));
+        socket->disconnectFromHost();
+        return;
+    case Fault::NoLength:
+        send(socket, head(reply.status, {}, true, reply.headers) + reply.body);
+        socket->disconnectFromHost();
+        return;
+    case Fault::Chunked:
+        // Two chunks, so a reader that stops after the first is caught.
+        send(socket, head(reply.status, chunked, connection.closeAfter, reply.headers) + chunk(half)
+                         + chunk(reply.body.mid(half.size())) + "0\r\n\r\n");
+        finishAnswer(socket);
         return;
     case Fault::Garbage:
         connection.garbageLeft = reply.garbageBytes;
-        send(socket, statusAndHeaders(200, reply.garbageBytes, connection.closeAfter));
+        send(socket, head(200, contentLength(reply.garbageBytes), connection.closeAfter, reply.headers));
         feedGarbage(socket);
         return;
     case Fault::None:
     case Fault::NeverAnswer:
         break;
     }
-    send(socket, statusAndHeaders(reply.status, reply.body.size(), connection.closeAfter) + reply.body);
+    send(socket, head(reply.status, contentLength(reply.body.size()), connection.closeAfter, reply.headers)
+                     + reply.body);
     finishAnswer(socket);
 }
 

@@ -42,6 +42,10 @@ public:
         CloseHalfway, // the status line, the headers and half the body, then the connection closes
         Garbage,      // 200 with `garbageBytes` bytes of noise instead of `body`
         NeverAnswer,
+        Chunked,      // the body in chunked transfer coding
+        CutChunked,   // chunked, the first half of the body in one chunk, then the connection closes
+        NoLength,     // neither a length nor chunks: the body ends where the connection closes
+        ResetHalfway, // the length announced, half the body, then the connection is reset
     };
 
     struct Reply
@@ -51,6 +55,7 @@ public:
         std::chrono::milliseconds delay{0};
         Fault fault = Fault::None;
         qint64 garbageBytes = 0;
+        QList<std::pair<QByteArray, QByteArray>> headers{}; // sent after the usual ones
     };
 
     // One part of a multipart/form-data body.
@@ -105,6 +110,7 @@ private:
 
     void accept();
     void readRequests(QTcpSocket* socket);
+    void refuse(QTcpSocket* socket);
     void answer(QTcpSocket* socket, const Reply& reply);
     void feedGarbage(QTcpSocket* socket);
     void finishAnswer(QTcpSocket* socket);
