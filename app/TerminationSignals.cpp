@@ -23,9 +23,23 @@ void writeSignalByte(int)
 
 } // namespace
 
+void installTerminationSignals()
+{
+    std::signal(SIGPIPE, SIG_IGN);
+    std::signal(SIGXFSZ, SIG_IGN);
+    if (::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, signalPipe) != 0)
+        return;
+    struct sigaction action = {};
+    action.sa_handler = writeSignalByte;
+    sigemptyset(&action.sa_mask);
+    action.sa_flags = SA_RESTART;
+    for (const int signal : {SIGINT, SIGTERM, SIGHUP, SIGQUIT})
+        sigaction(signal, &action, nullptr);
+}
+
 void onTerminationSignal(std::function<void()> handler)
 {
-    if (::socketpair(AF_UNIX, SOCK_STREAM, 0, signalPipe) != 0)
+    if (signalPipe[1] < 0)
         return;
     auto* notifier = new QSocketNotifier(signalPipe[1], QSocketNotifier::Read, QCoreApplication::instance());
     QObject::connect(notifier, &QSocketNotifier::activated, notifier, [handler = std::move(handler)] {
@@ -33,17 +47,11 @@ void onTerminationSignal(std::function<void()> handler)
         [[maybe_unused]] const ssize_t read = ::read(signalPipe[1], &byte, 1);
         handler();
     });
-
-    struct sigaction action = {};
-    action.sa_handler = writeSignalByte;
-    sigemptyset(&action.sa_mask);
-    action.sa_flags = SA_RESTART;
-    sigaction(SIGINT, &action, nullptr);
-    sigaction(SIGTERM, &action, nullptr);
 }
 
 #else
 
+void installTerminationSignals() {}
 void onTerminationSignal(std::function<void()>) {}
 
 #endif

@@ -79,3 +79,26 @@ QString GetBandForFrequency(const QString& Frequency)
         return {};
     return bandForKilohertz(kilohertz);
 }
+
+QString adifField(QStringView record, QStringView name)
+{
+    qsizetype at = 0;
+    while ((at = record.indexOf(QLatin1Char('<'), at)) >= 0) {
+        const qsizetype colon = record.indexOf(QLatin1Char(':'), at);
+        const qsizetype close = record.indexOf(QLatin1Char('>'), at);
+        if (colon < 0 || close < 0 || colon > close)
+            return {};
+        bool ok = false;
+        const qsizetype length = record.mid(colon + 1, close - colon - 1).toLongLong(&ok);
+        if (!ok || length < 0)
+            return {};
+        // The length counts code points; step over the value code point by code point.
+        qsizetype end = close + 1;
+        for (qsizetype taken = 0; taken < length && end < record.size(); ++taken)
+            end += record[end].isHighSurrogate() && end + 1 < record.size() ? 2 : 1;
+        if (record.mid(at + 1, colon - at - 1).compare(name, Qt::CaseInsensitive) == 0)
+            return record.mid(close + 1, end - close - 1).toString();
+        at = end;
+    }
+    return {};
+}

@@ -28,3 +28,7 @@ qsizetype adifLength(QStringView value);
 // empty text when the text is no number or the frequency lies in no band.
 QString GetBandForFrequency(const QString& Frequency);
 QString bandForKilohertz(double kilohertz);
+
+// The value of the first field called `name` in a record written as above
+// (lengths count code points), or the empty text when there is none.
+QString adifField(QStringView record, QStringView name);

@@ -66,20 +66,27 @@ int elementIndex(QStringView name)
     return -1;
 }
 
-// Parses the whole document; an element's text is the text of all its
-// descendants, and the values count only when the document is well-formed
-// and its document element is "contactinfo".
-ContactElements readElements(const QString& datagram, std::optional<QString>& parseError)
+struct ParsedDocument
 {
-    QXmlStreamReader reader(datagram);
+    ContactElements elements;
+    std::optional<QString> error;
+    QString rootName; // empty for a document element in a namespace
+};
+
+// Parses the whole document; an element's text is the text of all its
+// descendants. The values count only when the document is well-formed and
+// its document element is "contactinfo".
+ParsedDocument readElements(QStringView datagram)
+{
+    QXmlStreamReader reader(datagram.toString());
     reader.setEntityExpansionLimit(EntityExpansionLimit);
 
-    ContactElements found;
+    ParsedDocument parsed;
+    ContactElements& found = parsed.elements;
     std::array<int, ElementCount> openAtDepth;
     openAtDepth.fill(0);
     int collecting = 0;
     int depth = 0;
-    bool rootIsContactInfo = false;
 
     while (!reader.atEnd()) {
         switch (reader.readNext()) {
@@ -87,7 +94,8 @@ ContactElements readElements(const QString& datagram, std::optional<QString>& pa
             ++depth;
             const bool plainName = reader.namespaceUri().isEmpty();
             if (depth == 1)
-                rootIsContactInfo = plainName && reader.name() == QLatin1String("contactinfo");
+                parsed.rootName = plainName ? reader.name().toString()
+                                            : QStringLiteral("{%1}%2").arg(reader.namespaceUri(), reader.name());
             if (!plainName)
                 break;
             const int index = elementIndex(reader.name());
@@ -124,12 +132,31 @@ ContactElements readElements(const QString& datagram, std::optional<QString>& pa
     }
 
     if (reader.hasError()) {
-        parseError = reader.errorString();
-        return {};
+        parsed.error = QStringLiteral("%1 (line %2, column %3)")
+                           .arg(reader.errorString())
+                           .arg(reader.lineNumber())
+                           .arg(reader.columnNumber());
+        parsed.elements = {};
     }
-    if (!rootIsContactInfo)
-        return {};
-    return found;
+    return parsed;
+}
+
+bool startsReference(QStringView text, qsizetype ampersand)
+{
+    const QStringView rest = text.mid(ampersand + 1);
+    for (const char* entity : {"amp;", "lt;", "gt;", "quot;", "apos;"}) {
+        if (rest.startsWith(QLatin1String(entity)))
+            return true;
+    }
+    if (!rest.startsWith(QLatin1Char('#')))
+        return false;
+    const bool hex = rest.size() > 1 && rest[1] == QLatin1Char('x');
+    qsizetype at = hex ? 2 : 1;
+    const qsizetype digitsFrom = at;
+    while (at < rest.size() && rest[at].unicode() < 128 &&
+           (rest[at].isDigit() || (hex && QStringLiteral("abcdefABCDEF").contains(rest[at]))))
+        ++at;
+    return at > digitsFrom && at < rest.size() && rest[at] == QLatin1Char(';');
 }
 
 std::optional<double> toNumber(QStringView text)
@@ -300,19 +327,48 @@ ContactConverter::DateTimeTexts ContactConverter::formatTimestamp(QStringView ti
             paddedDigits({{hour, 2}, {minute, 2}, {second, 2}})};
 }
 
-bool ContactConverter::convert(QStringView datagram, AdifRecord& record, const DebugTrace* trace)
+QString ContactConverter::escapeBareAmpersands(QStringView text)
+{
+    QString escaped;
+    escaped.reserve(text.size() + 16);
+    for (qsizetype i = 0; i < text.size(); ++i) {
+        escaped += text[i];
+        if (text[i] == QLatin1Char('&') && !startsReference(text, i))
+            escaped += QLatin1String("amp;");
+    }
+    return escaped;
+}
+
+Conversion ContactConverter::convert(QStringView datagram, AdifRecord& record, const DebugTrace* trace)
 {
     const bool passesGate = datagram.contains(QLatin1String("contactinfo"));
     const bool tracing = trace != nullptr && DebugTrace::enabled();
     if (!passesGate && !tracing)
-        return false;
+        return {};
 
-    std::optional<QString> parseError;
-    const ContactElements elements = readElements(datagram.toString(), parseError);
-    if (parseError && tracing)
-        trace->write(TraceKey::XmlError, *parseError);
+    Conversion conversion;
+    ParsedDocument parsed = readElements(datagram);
+    if (parsed.error && tracing)
+        trace->write(TraceKey::XmlError, *parsed.error);
     if (!passesGate)
-        return false;
+        return {};
+
+    if (parsed.error) {
+        const QString escaped = escapeBareAmpersands(datagram);
+        ParsedDocument second = escaped.size() != datagram.size() ? readElements(escaped) : ParsedDocument{};
+        if (escaped.size() == datagram.size() || second.error)
+            return {DatagramKind::Unreadable, *parsed.error};
+        parsed = std::move(second);
+        conversion.repaired = true;
+    }
+    if (parsed.rootName != QLatin1String("contactinfo")) {
+        const QString problem =
+            QStringLiteral("The document element is <%1>, not <contactinfo>").arg(parsed.rootName);
+        if (tracing)
+            trace->write(TraceKey::XmlError, problem);
+        return {DatagramKind::OtherDocument, problem};
+    }
+    const ContactElements& elements = parsed.elements;
 
     const auto appendIfFound = [&](QStringView field, Element element) {
         if (elements[element])
@@ -343,5 +399,6 @@ bool ContactConverter::convert(QStringView datagram, AdifRecord& record, const D
     record.AppendField(u"FREQ_RX", rxFreq ? formatFrequency(*rxFreq) : QString());
 
     record.terminate();
-    return true;
+    conversion.kind = DatagramKind::Contact;
+    return conversion;
 }

@@ -7,6 +7,22 @@
 class AdifRecord;
 class DebugTrace;
 
+// What a datagram turned out to be.
+enum class DatagramKind
+{
+    NoContact,     // the word "contactinfo" is not in it: shown, nothing else
+    OtherDocument, // well-formed, but its document element is not contactinfo
+    Unreadable,    // not well-formed XML, even with its bare "&"s escaped
+    Contact,       // a record was built
+};
+
+struct Conversion
+{
+    DatagramKind kind = DatagramKind::NoContact;
+    QString problem; // the parser's reason, for OtherDocument and Unreadable
+    bool repaired = false;
+};
+
 // Turns the text of one contact datagram into a finished ADIF record.
 class ContactConverter final
 {
@@ -15,11 +31,17 @@ public:
     // Latin-1, which maps every byte to a character so nothing is lost.
     static QString datagramText(const QByteArray& bytes);
 
-    // Appends the fourteen fields and "<EOR>" to `record` and returns true, or
-    // returns false without touching `record` when the text lacks the word
-    // "contactinfo". A parse failure is traced when `trace` is given and the
-    // debug flag is set; it never stops the record from being built.
-    static bool convert(QStringView datagram, AdifRecord& record, const DebugTrace* trace = nullptr);
+    // Appends the fourteen fields and "<EOR>" to `record` for a contact, and
+    // touches nothing otherwise. Loggers paste free text into their
+    // documents, so one that is not well-formed is read again with each "&"
+    // that starts no entity or character reference escaped; only a datagram
+    // that still does not read is Unreadable. A parse failure is traced when
+    // `trace` is given and the debug flag is set.
+    static Conversion convert(QStringView datagram, AdifRecord& record, const DebugTrace* trace = nullptr);
+
+    // The text with every "&" escaped that does not start &amp; &lt; &gt;
+    // &quot; &apos; or a character reference.
+    static QString escapeBareAmpersands(QStringView text);
 
     // Frequency element text (units of 10 Hz) as MHz for FREQ/FREQ_RX: three
     // to five decimals, no leading zero below 1 MHz, empty when not a number.

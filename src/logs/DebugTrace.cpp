@@ -2,8 +2,11 @@
 
 #include "logs/LogFile.h"
 
+#include <atomic>
+
 namespace {
-bool debugFlag = false;
+// Read by the capture thread as well as the window's.
+std::atomic<bool> debugFlag = false;
 } // namespace
 
 DebugTrace::DebugTrace(QString logPath) : m_path(std::move(logPath)) {}

@@ -3,6 +3,10 @@
 #include <QFile>
 #include <QLocale>
 
+#ifdef Q_OS_UNIX
+#include <unistd.h>
+#endif
+
 namespace {
 
 // Qt's long time format carries a time-zone name ("t"); a log line reads
@@ -22,21 +26,49 @@ QString timeFormatWithoutZone(const QLocale& locale)
     return result.trimmed();
 }
 
+bool syncToDisk(QFile& file)
+{
+#ifdef Q_OS_UNIX
+    return ::fdatasync(file.handle()) == 0;
+#else
+    return file.flush();
+#endif
+}
+
+bool append(const QString& path, const QByteArray& bytes, bool synced, QString* error)
+{
+    // Unbuffered: a buffer that failed to flush would be written again on
+    // close, after the cut-back below.
+    QFile file(path);
+    if (!file.open(QIODevice::WriteOnly | QIODevice::Append | QIODevice::Unbuffered)) {
+        if (error)
+            *error = file.errorString();
+        return false;
+    }
+    const qint64 before = file.size();
+    bool ok = file.write(bytes) == bytes.size();
+    QString reason = file.errorString();
+    if (ok && synced && !syncToDisk(file)) {
+        ok = false;
+        reason = qt_error_string();
+    }
+    if (!ok)
+        file.resize(before);
+    if (!ok && error)
+        *error = reason;
+    return ok;
+}
+
 } // namespace
 
 bool appendToFile(const QString& path, const QByteArray& bytes, QString* error)
 {
-    QFile file(path);
-    bool ok = file.open(QIODevice::WriteOnly | QIODevice::Append);
-    if (ok) {
-        ok = file.write(bytes) == bytes.size();
-        ok = file.flush() && ok;
-        file.close();
-        ok = ok && file.error() == QFileDevice::NoError;
-    }
-    if (!ok && error)
-        *error = file.errorString();
-    return ok;
+    return append(path, bytes, false, error);
+}
+
+bool appendToFileSynced(const QString& path, const QByteArray& bytes, QString* error)
+{
+    return append(path, bytes, true, error);
 }
 
 QString logTimestamp(const QDateTime& when)

@@ -8,9 +8,12 @@ NonUploadedQsosLog::NonUploadedQsosLog(QString path) : m_path(std::move(path)) {
 
 QString NonUploadedQsosLog::header()
 {
+    // ADIF readers take everything before <EOH> as the header; without it the
+    // first record would be read as part of the header.
     const QLatin1String crlf(LineEnd);
     return QLatin1String("'The qso's listed below were not uploaded to Corvane due to an error occuring.") +
-           crlf + QLatin1String("'You should manually upload this file to Corvane.") + crlf + crlf;
+           crlf + QLatin1String("'You should manually upload this file to Corvane.") + crlf +
+           QLatin1String("<EOH>") + crlf + crlf;
 }
 
 bool NonUploadedQsosLog::append(const QString& record, QString* error) const
@@ -20,5 +23,5 @@ bool NonUploadedQsosLog::append(const QString& record, QString* error) const
     QString text = QFileInfo::exists(m_path) ? QString() : header();
     text += record;
     text += QLatin1String(LineEnd);
-    return appendToFile(m_path, text.toUtf8(), error);
+    return appendToFileSynced(m_path, text.toUtf8(), error);
 }

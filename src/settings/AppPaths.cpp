@@ -15,14 +15,24 @@ bool AppPaths::isInstalledLayout(const QString& programDir)
         QDir(programDir).filePath(QStringLiteral("../share/applications/tarvex.desktop")));
 }
 
-AppPaths AppPaths::forRunningProgram()
+QString AppPaths::userDataFolder()
 {
+    return QStandardPaths::writableLocation(QStandardPaths::AppDataLocation);
+}
+
+AppPaths AppPaths::forRunningProgram(const QString& dataDir)
+{
+    if (!dataDir.isEmpty()) {
+        const QString folder = QDir(dataDir).absolutePath();
+        QDir().mkpath(folder);
+        return AppPaths(folder);
+    }
     const QString programDir = QCoreApplication::applicationDirPath();
     // Root may write to /usr/bin, which is still no place for settings and logs.
     if (QFileInfo(programDir).isWritable() && !isInstalledLayout(programDir))
         return AppPaths(programDir);
 
-    const QString userDir = QStandardPaths::writableLocation(QStandardPaths::AppDataLocation);
+    const QString userDir = userDataFolder();
     QDir().mkpath(userDir);
     return AppPaths(userDir);
 }
@@ -50,4 +60,19 @@ QString AppPaths::nonUploaded() const
 QString AppPaths::debugLog() const
 {
     return file(DebugLogName);
+}
+
+QString AppPaths::outbox() const
+{
+    return file(OutboxName);
+}
+
+QString AppPaths::lockFile() const
+{
+    return file(LockName);
+}
+
+QString AppPaths::windowState() const
+{
+    return file(WindowStateName);
 }

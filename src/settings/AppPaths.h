@@ -2,28 +2,38 @@
 
 #include <QString>
 
-// Where Tarvex keeps its settings file and logs: the directory the program
-// runs from, or the per-user data folder when that directory is not writable
-// or belongs to an installation (/usr/bin, a prefix given to make install).
-// Every file name lives here and nowhere else.
+// Where Tarvex keeps its settings file, outbox and logs: a folder given on
+// the command line; else the directory the program runs from; else, when
+// that directory is not writable or belongs to an installation (/usr/bin, a
+// prefix given to make install), the per-user data folder. Every file name
+// lives here and nowhere else.
 class AppPaths final
 {
 public:
     explicit AppPaths(QString directory);
 
-    static AppPaths forRunningProgram();
+    // `dataDir` from --data-dir, or empty. The folder is created when missing.
+    static AppPaths forRunningProgram(const QString& dataDir = QString());
     static bool isInstalledLayout(const QString& programDir);
+    static QString userDataFolder();
 
     const QString& directory() const { return m_directory; }
     QString settingsFile() const;
     QString errorLog() const;
     QString nonUploaded() const;
     QString debugLog() const;
+    QString outbox() const;
+    QString lockFile() const;
+    QString windowState() const;
 
     static constexpr const char* SettingsName = "Tarvex.ini";
     static constexpr const char* ErrorLogName = "ErrorLog.txt";
     static constexpr const char* NonUploadedName = "NotUploadedQsosLog.adi";
     static constexpr const char* DebugLogName = "DebugLog.txt";
+    // Not .adi: the outbox must never be picked for a manual upload.
+    static constexpr const char* OutboxName = "Outbox.txt";
+    static constexpr const char* LockName = "Tarvex.lock";
+    static constexpr const char* WindowStateName = "Window.ini";
 
 private:
     QString file(const char* name) const;

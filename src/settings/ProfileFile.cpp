@@ -85,19 +85,29 @@ bool readText(const QString& path, QString& text)
     return true;
 }
 
-bool saveText(const QString& path, const QString& text, bool ownerOnly)
+bool saveText(const QString& path, const QString& text, QString* error)
 {
     QSaveFile file(path);
-    if (!file.open(QIODevice::WriteOnly))
-        return false;
-    if (ownerOnly)
-        file.setPermissions(QFileDevice::ReadOwner | QFileDevice::WriteOwner);
-    const QByteArray bytes = text.toUtf8();
-    if (file.write(bytes) != bytes.size()) {
+    const auto failed = [&] {
+        if (error)
+            *error = file.errorString();
         file.cancelWriting();
         return false;
+    };
+    if (!file.open(QIODevice::WriteOnly))
+        return failed();
+    file.setPermissions(QFileDevice::ReadOwner | QFileDevice::WriteOwner);
+    const QByteArray bytes = text.toUtf8();
+    // commit() alone can rename a short file over a good one when the disk
+    // is full, so every step is checked before it.
+    if (file.write(bytes) != bytes.size() || !file.flush() || file.error() != QFileDevice::NoError)
+        return failed();
+    if (!file.commit()) {
+        if (error)
+            *error = file.errorString();
+        return false;
     }
-    return file.commit();
+    return true;
 }
 
 } // namespace
@@ -176,7 +186,7 @@ QString read(const QString& path, QStringView section, QStringView key)
     return value(text, section, key);
 }
 
-bool write(const QString& path, QStringView section, QStringView key, QStringView newValue)
+bool write(const QString& path, QStringView section, const Changes& changes, QString* error)
 {
     const QFileInfo info(path);
     QString text;
@@ -184,15 +194,27 @@ bool write(const QString& path, QStringView section, QStringView key, QStringVie
         // A read-only file stays as it is. Renaming over it would succeed, and
         // so would root's write, hence the look at the owner's write bit.
         const bool readOnly = !info.isWritable() || !(info.permissions() & QFileDevice::WriteOwner);
-        if (!info.isFile() || readOnly || !readText(path, text))
+        if (!info.isFile() || readOnly || !readText(path, text)) {
+            if (error)
+                *error = !info.isFile() ? QStringLiteral("it is not a file")
+                         : readOnly     ? QStringLiteral("it is read-only")
+                                        : QStringLiteral("it cannot be read");
             return false;
+        }
     }
-    return saveText(path, withValue(text, section, key, newValue), !info.exists());
+    for (const auto& [key, value] : changes)
+        text = withValue(text, section, key, value);
+    return saveText(path, text, error);
 }
 
-bool create(const QString& path, const QString& text)
+bool write(const QString& path, QStringView section, QStringView key, QStringView newValue)
 {
-    return saveText(path, text, true);
+    return write(path, section, Changes{{key.toString(), newValue.toString()}});
+}
+
+bool create(const QString& path, const QString& text, QString* error)
+{
+    return saveText(path, text, error);
 }
 
 } // namespace ProfileFile

@@ -1,8 +1,8 @@
 #include "settings/Settings.h"
 
-#include "settings/ProfileFile.h"
-
 #include <QFileInfo>
+#include <QMutex>
+#include <QMutexLocker>
 
 namespace {
 const QString SettingsSection = QStringLiteral("Settings");
@@ -18,9 +18,34 @@ bool WriteIni(const QString& Filename, const QString& section, const QString& Ke
     return ProfileFile::write(Filename, section, Key, value);
 }
 
-Settings::Settings(QString settingsPath, QString debugLogPath)
-    : m_path(std::move(settingsPath)), m_trace(std::move(debugLogPath))
+struct Settings::Shared
 {
+    Shared(QString settingsPath, QString debugLogPath)
+        : path(std::move(settingsPath)), trace(std::move(debugLogPath))
+    {
+    }
+
+    const QString path;
+    const DebugTrace trace;
+    QMutex mutex;
+    ProfileFile::Changes pending;
+    std::function<void()> request;
+    bool requested = false;
+};
+
+Settings::Settings(QString settingsPath, QString debugLogPath)
+    : m_shared(std::make_shared<Shared>(std::move(settingsPath), std::move(debugLogPath)))
+{
+}
+
+const QString& Settings::path() const
+{
+    return m_shared->path;
+}
+
+const DebugTrace& Settings::trace() const
+{
+    return m_shared->trace;
 }
 
 QString Settings::templateText()
@@ -36,20 +61,90 @@ QString Settings::templateText()
 
 bool Settings::CheckforInIfile() const
 {
-    if (QFileInfo::exists(m_path))
+    if (QFileInfo::exists(m_shared->path))
         return true;
-    return ProfileFile::create(m_path, templateText());
+    return ProfileFile::create(m_shared->path, templateText());
 }
 
 QString Settings::GetSettings(const QString& Key, const QString& defaultValue) const
 {
-    const QString value = ReadIni(m_path, SettingsSection, Key);
+    {
+        QMutexLocker lock(&m_shared->mutex);
+        for (auto it = m_shared->pending.crbegin(); it != m_shared->pending.crend(); ++it) {
+            if (it->first.compare(Key, Qt::CaseInsensitive) == 0) {
+                const QString value = it->second.trimmed().left(MaxSettingLength);
+                return value.isEmpty() ? defaultValue : value;
+            }
+        }
+    }
+    const QString value = ReadIni(m_shared->path, SettingsSection, Key);
     return value.isEmpty() ? defaultValue : value;
 }
 
 bool Settings::SaveSettings(const QString& Key, const QString& Setting, bool Switch) const
 {
     if (Switch)
-        return m_trace.write(Key, Setting);
-    return WriteIni(m_path, SettingsSection, Key, Setting);
+        return m_shared->trace.write(Key, Setting);
+
+    std::function<void()> request;
+    {
+        QMutexLocker lock(&m_shared->mutex);
+        if (!m_shared->request)
+            return WriteIni(m_shared->path, SettingsSection, Key, Setting);
+        // One entry per key, at its first place: the file ends up exactly as
+        // if every change had been written in turn.
+        bool replaced = false;
+        for (auto& [key, value] : m_shared->pending) {
+            if (key == Key) {
+                value = Setting;
+                replaced = true;
+            }
+        }
+        if (!replaced)
+            m_shared->pending.append({Key, Setting});
+        if (!m_shared->requested) {
+            m_shared->requested = true;
+            request = m_shared->request;
+        }
+    }
+    if (request)
+        request();
+    return true;
+}
+
+void Settings::setWriteRequest(std::function<void()> request) const
+{
+    QMutexLocker lock(&m_shared->mutex);
+    m_shared->request = std::move(request);
+    m_shared->requested = false;
+}
+
+bool Settings::writePending(QString* error) const
+{
+    ProfileFile::Changes changes;
+    {
+        QMutexLocker lock(&m_shared->mutex);
+        changes.swap(m_shared->pending);
+        m_shared->requested = false;
+    }
+    if (changes.isEmpty())
+        return true;
+    if (ProfileFile::write(m_shared->path, SettingsSection, changes, error))
+        return true;
+
+    // Kept for the next try, behind nothing: changes queued meanwhile are newer.
+    QMutexLocker lock(&m_shared->mutex);
+    for (auto it = changes.crbegin(); it != changes.crend(); ++it) {
+        const bool newer = std::any_of(m_shared->pending.cbegin(), m_shared->pending.cend(),
+                                       [&](const auto& change) { return change.first == it->first; });
+        if (!newer)
+            m_shared->pending.prepend(*it);
+    }
+    return false;
+}
+
+bool Settings::hasPending() const
+{
+    QMutexLocker lock(&m_shared->mutex);
+    return !m_shared->pending.isEmpty();
 }

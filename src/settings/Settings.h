@@ -1,8 +1,12 @@
 #pragma once
 
 #include "logs/DebugTrace.h"
+#include "settings/ProfileFile.h"
 
 #include <QString>
+
+#include <functional>
+#include <memory>
 
 // Reads at most this many characters of a stored value, as the profile
 // functions Tarvex was written against did.
@@ -12,7 +16,8 @@ QString ReadIni(const QString& Filename, const QString& section, const QString& 
 bool WriteIni(const QString& Filename, const QString& section, const QString& Key, const QString& value);
 
 // The settings file Tarvex.ini, section "Settings". Every read goes to the
-// file and every change is written at once, one key at a time.
+// file and every change is stored at once, one key at a time. Copies share
+// one queue of changes, so there is only ever one writer of the file.
 class Settings final
 {
 public:
@@ -22,21 +27,33 @@ public:
     // even an empty one, is left alone. Returns false when it could not be made.
     bool CheckforInIfile() const;
 
-    // The stored text, or `defaultValue` when it is missing or empty.
+    // The stored text, or `defaultValue` when it is missing or empty. A
+    // change still queued for the writer counts as stored.
     QString GetSettings(const QString& Key, const QString& defaultValue) const;
 
     // Switch false stores the setting; Switch true writes a debug entry
     // instead and leaves the settings file alone.
     bool SaveSettings(const QString& Key, const QString& Setting, bool Switch) const;
 
+    // From now on a change is queued and `request` is called (at most once
+    // until writePending() runs), so the owner can write it on another
+    // thread: a synced replacement of the file must not stall the window.
+    // An empty function makes every change a synchronous write again.
+    void setWriteRequest(std::function<void()> request) const;
+    // Writes every queued change in one replacement of the file. When that
+    // fails the file stays as it was and the changes stay queued for the
+    // next try; `error` says why.
+    bool writePending(QString* error = nullptr) const;
+    bool hasPending() const;
+
     static QString templateText();
 
-    const QString& path() const { return m_path; }
-    const DebugTrace& trace() const { return m_trace; }
+    const QString& path() const;
+    const DebugTrace& trace() const;
 
 private:
-    QString m_path;
-    DebugTrace m_trace;
+    struct Shared;
+    std::shared_ptr<Shared> m_shared;
 };
 
 namespace SettingKey {

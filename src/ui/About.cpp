@@ -1,12 +1,14 @@
 #include "ui/About.h"
 
 #include "BuildInfo.h"
+#include "ui/Palette.h"
 #include "ui/Prompter.h"
 #include "upload/ServiceAddress.h"
 #include "upload/UpdateChecker.h"
 
 #include <QDir>
 #include <QGridLayout>
+#include <QKeyEvent>
 #include <QLabel>
 #include <QMouseEvent>
 #include <QNetworkAccessManager>
@@ -15,21 +17,8 @@
 const QColor About::LinkColour(0, 0, 255);
 const QColor About::HotLinkColour(255, 0, 0);
 
-namespace {
-
-void setTextColour(QLabel* label, const QColor& colour)
-{
-    QPalette palette = label->palette();
-    palette.setColor(QPalette::WindowText, colour);
-    label->setPalette(palette);
-}
-
-} // namespace
-
-About::About(Prompter& prompter, const QString& dataFolder, const QUrl& updateBase, QWidget* parent)
-    : QWidget(parent, Qt::Window), m_prompter(prompter),
-      m_updateBase(updateBase.isEmpty() ? serviceBaseUrl(QString(), QString::fromUtf8(BuildInfo::UpdateHost))
-                                        : updateBase),
+About::About(Prompter& prompter, const QString& dataFolder, const Settings& settings, QWidget* parent)
+    : QWidget(parent, Qt::Window), m_prompter(prompter), m_settings(settings),
       m_checker(new UpdateChecker(new QNetworkAccessManager(this), this))
 {
     setupUi(dataFolder);
@@ -70,11 +59,15 @@ void About::setupUi(const QString& dataFolder)
         QFont font = link->font();
         font.setUnderline(true);
         link->setFont(font);
-        setTextColour(link, LinkColour);
         link->setCursor(Qt::PointingHandCursor);
         link->setMouseTracking(true);
         link->installEventFilter(this);
+        // Reachable with Tab and opened with Enter, like any other link.
+        link->setFocusPolicy(Qt::StrongFocus);
+        link->setStyleSheet(QStringLiteral("QLabel { border: 1px solid transparent; } "
+                                           "QLabel:focus { border: 1px dotted palette(window-text); }"));
     }
+    setLinkColours();
 
     const QString folder = QDir::toNativeSeparators(dataFolder);
     lblDataFolder->setText(QStringLiteral("Settings and logs: ") + folder);
@@ -128,6 +121,14 @@ void About::Label5_Click()
 
 void About::CheckforUpdate()
 {
+    const ServiceBase update = resolveServiceBase(SettingKey::UpdateHost,
+                                                  m_settings.GetSettings(SettingKey::UpdateHost, QString()),
+                                                  QString::fromUtf8(BuildInfo::UpdateHost));
+    if (!update.problem.isEmpty()) {
+        m_prompter.message(this, update.problem, QString(), Prompter::Buttons::Ok, Prompter::Icon::Exclamation);
+        return;
+    }
+    m_updateBase = update.url;
     // A click while a check runs adds nothing: its answer is on the way.
     m_checker->check(m_updateBase, QStringLiteral("%1.%2.%3")
                                        .arg(BuildInfo::VersionMajor)
@@ -173,9 +174,20 @@ bool About::eventFilter(QObject* watched, QEvent* event)
 
     switch (event->type()) {
     case QEvent::MouseMove:
-        setTextColour(link, HotLinkColour);
+        Palette::setTextColour(link, QPalette::WindowText, hotLinkColour());
         // Handled here: left to the label it would reach the background too.
         return true;
+    case QEvent::KeyPress: {
+        const int key = static_cast<QKeyEvent*>(event)->key();
+        if (key == Qt::Key_Return || key == Qt::Key_Enter || key == Qt::Key_Space) {
+            if (link == Label3)
+                Label3_Click();
+            else
+                Label5_Click();
+            return true;
+        }
+        break;
+    }
     case QEvent::MouseButtonPress:
         if (static_cast<QMouseEvent*>(event)->button() == Qt::LeftButton)
             m_pressedLink = link;
@@ -202,9 +214,46 @@ bool About::eventFilter(QObject* watched, QEvent* event)
 void About::mouseMoveEvent(QMouseEvent* event)
 {
     // Only the bare background; the plain labels keep their moves to themselves.
-    if (!childAt(event->position().toPoint())) {
-        setTextColour(Label3, LinkColour);
-        setTextColour(Label5, LinkColour);
-    }
+    if (!childAt(event->position().toPoint()))
+        setLinkColours();
     QWidget::mouseMoveEvent(event);
+}
+
+void About::keyPressEvent(QKeyEvent* event)
+{
+    if (event->key() == Qt::Key_Escape) {
+        close();
+        return;
+    }
+    QWidget::keyPressEvent(event);
+}
+
+void About::changeEvent(QEvent* event)
+{
+    if (event->type() == QEvent::PaletteChange)
+        setLinkColours();
+    QWidget::changeEvent(event);
+}
+
+QColor About::linkColour() const
+{
+    const QPalette theme = palette();
+    return Palette::readable(LinkColour, theme.color(QPalette::Window),
+                             {theme.color(QPalette::Link), theme.color(QPalette::WindowText)});
+}
+
+QColor About::hotLinkColour() const
+{
+    // Pure red reaches 4:1 at best, on white; it only marks the link under
+    // the pointer, so the lower bar for such marks (3:1) is the one it must
+    // clear, and light themes keep it.
+    const QPalette theme = palette();
+    return Palette::readable(HotLinkColour, theme.color(QPalette::Window),
+                             {QColor(255, 128, 128), theme.color(QPalette::WindowText)}, 3.0);
+}
+
+void About::setLinkColours()
+{
+    for (QLabel* link : {Label3, Label5})
+        Palette::setTextColour(link, QPalette::WindowText, linkColour());
 }

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "settings/Settings.h"
+
 #include <QUrl>
 #include <QWidget>
 
@@ -17,12 +19,8 @@ class About final : public QWidget
     Q_OBJECT
 
 public:
-    // `updateBase` is where the version file and the archive live; empty
-    // means the built-in update host.
-    explicit About(Prompter& prompter, const QString& dataFolder, const QUrl& updateBase = QUrl(),
-                   QWidget* parent = nullptr);
-
-    QUrl updateBase() const { return m_updateBase; }
+    // The update host is read from the settings at each check.
+    About(Prompter& prompter, const QString& dataFolder, const Settings& settings, QWidget* parent = nullptr);
     void setUpdateCheckTimeout(std::chrono::milliseconds timeout);
     bool isCheckingForUpdate() const;
 
@@ -35,6 +33,10 @@ public:
 
     static const QColor LinkColour;
     static const QColor HotLinkColour;
+    // The link colours as shown: the ones above unless the theme's background
+    // makes them unreadable.
+    QColor linkColour() const;
+    QColor hotLinkColour() const;
 
 signals:
     void updateCheckRequested();
@@ -42,6 +44,8 @@ signals:
 protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
     void mouseMoveEvent(QMouseEvent* event) override;
+    void keyPressEvent(QKeyEvent* event) override;
+    void changeEvent(QEvent* event) override;
 
 private:
     void setupUi(const QString& dataFolder);
@@ -50,8 +54,10 @@ private:
     void Label5_Click();
     void CheckforUpdate();
     void showUpdateAnswer(const UpdateCheckResult& result);
+    void setLinkColours();
 
     Prompter& m_prompter;
+    Settings m_settings;
     QUrl m_updateBase;
     UpdateChecker* m_checker = nullptr;
     QLabel* m_pressedLink = nullptr;

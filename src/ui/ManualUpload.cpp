@@ -2,6 +2,7 @@
 
 #include "BuildInfo.h"
 #include "logs/ErrorLog.h"
+#include "logs/LogText.h"
 #include "ui/Prompter.h"
 #include "ui/frmMain.h"
 #include "upload/HttpFileUpload.h"
@@ -93,7 +94,7 @@ void ManualUpload::cmbBrowseforUploadADIF_Click()
 {
     const QString chosen = m_prompter.openFileName(
         &m_window, QStringLiteral("Select ADIF file to Process Path"), m_paths.directory(),
-        QStringLiteral("ADIF (*.adi) | *.adi|All files (*.*)|*.*"));
+        QStringLiteral("ADIF (*.adi *.adif) | *.adi;*.adif|All files (*)|*"));
     if (!chosen.isEmpty())
         m_window.txtUploadADIFPathCorvane->setText(chosen);
 }
@@ -101,8 +102,12 @@ void ManualUpload::cmbBrowseforUploadADIF_Click()
 void ManualUpload::cmbProcessandUpload_Click()
 {
     const QString path = m_window.txtUploadADIFPathCorvane->text();
-    if (path.isEmpty() || m_upload)
+    if (m_upload)
         return;
+    if (path.isEmpty()) {
+        setStatus(tr("Choose the ADIF file to upload first: click \"...\" or type its path."));
+        return;
+    }
     if (const std::optional<QString> reason = unreadableReason(path)) {
         m_prompter.message(&m_window,
                            QStringLiteral("The file") + CrLf + path + CrLf +
@@ -120,10 +125,18 @@ void ManualUpload::UploadToCorvane(const QString& path)
     setButtonsEnabled(false);
     m_uploadedPath = path;
 
+    const ServiceBase service = resolveServiceBase(
+        SettingKey::ServiceHost, m_settings.GetSettings(SettingKey::ServiceHost, QString()),
+        QString::fromUtf8(BuildInfo::ServiceHost));
+    if (!service.problem.isEmpty()) {
+        m_prompter.message(&m_window, service.problem, QString(), Prompter::Buttons::Ok,
+                           Prompter::Icon::Critical);
+        setButtonsEnabled(true);
+        return;
+    }
     auto* upload = new HttpFileUpload(m_network, m_paths.directory(), this);
     m_upload = upload;
-    upload->setHost(serviceBaseUrl(m_settings.GetSettings(SettingKey::ServiceHost, QString()),
-                                   QString::fromUtf8(BuildInfo::ServiceHost)));
+    upload->setHost(service.url);
     upload->setTimeout(UploadTimeout);
     upload->setPath(QStringLiteral("/putlogs.php"));
     upload->AddField(QStringLiteral("email"), m_window.txtCorvaneEmailAddress->text());
@@ -155,6 +168,7 @@ void ManualUpload::uploadFinished()
 
     const QString replyText =
         HttpFileUpload::DecodeText(upload->ResponseBody(), QStringLiteral("iso-8859-1"));
+    const QString password = m_window.txtCorvanePassword->text();
     if (upload->Completed() && upload->StatusCode() == 200) {
         m_prompter.message(
             &m_window,
@@ -180,7 +194,7 @@ void ManualUpload::uploadFinished()
         setStatus(FailedStatus);
         // A failure without a reply body would leave an empty report; say what failed instead.
         ErrorLog(m_paths.errorLog())
-            .write(ErrorTitle, replyText.isEmpty() ? upload->StatusText() : replyText);
+            .write(ErrorTitle, replyText.isEmpty() ? upload->StatusText() : LogText::safeText(replyText, password));
         emit errorReported();
         m_window.mnuError->menuAction()->setVisible(true);
     }
@@ -221,7 +235,7 @@ void ManualUpload::offerToDelete(const QByteArray& sent)
 
 void ManualUpload::setStatus(const QString& text)
 {
-    m_window.StatusPanel1->setText(text);
+    m_window.showStatusNow(text);
 }
 
 void ManualUpload::setButtonsEnabled(bool enabled)

@@ -3,8 +3,13 @@
 #include "settings/AppPaths.h"
 #include "settings/Settings.h"
 
+#include <QElapsedTimer>
 #include <QMainWindow>
 #include <QPointer>
+#include <QThread>
+
+#include <chrono>
+#include <memory>
 
 class QAction;
 class QCheckBox;
@@ -17,39 +22,79 @@ class QPushButton;
 class QStatusBar;
 class QTimer;
 class About;
+class ContactCapture;
 class ContactPipeline;
+class DiskKeeper;
 class ManualUpload;
+class Notifications;
+class Outbox;
 class Prompter;
-class QNetworkAccessManager;
 class RealtimeUploader;
-class UdpListener;
+class RecentContacts;
+class RecentContactsView;
+class StationStatus;
+class TrayIcon;
 
 // The one window of the program. The controls are public and carry the names
-// the rest of the program knows them by.
+// the rest of the program knows them by. The contacts' work runs below it:
+// a capture thread reads and stores them, a disk thread syncs, the uploader
+// sends; the window shows their state at most ten times a second.
 class frmMain final : public QMainWindow
 {
     Q_OBJECT
 
 public:
+    // Every wait the window's parts make, so tests need not wait them out.
+    struct Timings
+    {
+        std::chrono::milliseconds rebind{5000};
+        std::chrono::milliseconds outboxSync{250};
+        std::chrono::milliseconds diskRetry{10000};
+        std::chrono::milliseconds firstPause{2000};
+        std::chrono::milliseconds longestPause{60000};
+        std::chrono::milliseconds requestTimeout{30000};
+        std::chrono::milliseconds errorFlash{30000};
+        std::chrono::milliseconds refusalNotices{60000};
+    };
+    static constexpr std::chrono::milliseconds RefreshInterval{100};
+
     // Builds the window in its design state; Form_Load brings it to life.
     frmMain(const AppPaths& paths, Prompter& prompter, QWidget* parent = nullptr);
     ~frmMain() override;
 
-    // Start-up: settings file, listener, debug switch, login fields, check
-    // box, count, error menu and indicator, title-bar hook, in that order.
+    // Before Form_Load.
+    void setTimings(const Timings& timings);
+    void setReceiveBufferSize(int bytes);
+    // Headless: no tray, no window geometry, no questions at closing.
+    void setHeadless(bool headless) { m_headless = headless; }
+
+    // Start-up: settings file, outbox, listener, debug switch, login fields,
+    // check box, count, error menu and indicator, title-bar hook, then the
+    // contacts an earlier run left waiting.
     void Form_Load();
 
     void BindSocket(qint64 port);
     void txtPort_LostFocus();
     void ProgramErrorFlash(bool Status);
     void mnuDebug_Click(int Index);
+    // SIGTERM and friends: close without asking anything.
+    void closeForSignal();
+    // The status line: with the next refresh (at most ten a second), or at
+    // once for the operator's own actions.
+    void showStatus(const QString& text);
+    void showStatusNow(const QString& text);
 
     bool isRequestingAttention() const { return m_requestingAttention; }
     ContactPipeline& pipeline() { return *m_pipeline; }
     RealtimeUploader& uploader() { return *m_uploader; }
-    UdpListener& socket() { return *Socket; }
+    StationStatus& status() { return *m_status; }
+    RecentContacts& recent() { return *m_recent; }
+    Notifications& notifications() { return *m_notifications; }
     const Settings& settings() const { return m_settings; }
+    quint16 portInUse() const { return m_portInUse; }
     About* aboutWindow() const;
+    RecentContactsView* recentWindow() const;
+    TrayIcon* tray() const { return m_tray; }
 
     QLabel* lblPortTo = nullptr;
     QLineEdit* txtPort = nullptr;
@@ -64,6 +109,7 @@ public:
     QLineEdit* txtCorvaneCallsign = nullptr;
     QLabel* lblPassword = nullptr;
     QLineEdit* txtCorvanePassword = nullptr;
+    QAction* actShowPassword = nullptr;
     QCheckBox* chkEnableAuto = nullptr;
 
     QPlainTextEdit* txtResult = nullptr;
@@ -74,16 +120,21 @@ public:
     QPushButton* cmbBrowseforUploadADIF = nullptr;
     QPushButton* cmbProcessandUpload = nullptr;
 
-    // The status line of the program is StatusPanel1's text; write the label,
-    // not QStatusBar::showMessage, which would hide it.
+    // StatusPanel1 carries the program's status line; the others keep their
+    // own texts in view whatever the status line says.
     QStatusBar* StatusBar1 = nullptr;
     QLabel* StatusPanel1 = nullptr;
+    QLabel* lblListening = nullptr;
+    QLabel* lblCounts = nullptr;
+    QLabel* lblFailure = nullptr;
+    QLabel* lblWaiting = nullptr;
 
     QMenu* mnuError = nullptr; // shown or hidden through mnuError->menuAction()
     QAction* mnuOpenErrorLog = nullptr;
     QAction* mnuClearErrorLog = nullptr;
     QAction* mnuViewNonUploaded = nullptr;
     QMenu* mnuInfo = nullptr;
+    QAction* mnuRecent = nullptr;
     QAction* mnuAbout = nullptr;
     QMenu* mnudbg = nullptr;
     QAction* mnuDebug0 = nullptr; // "Debug On"
@@ -99,8 +150,15 @@ protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
+    void startWorkers();
     void connectHandlers();
-    void showDatagram(const QString& text);
+    void applyPort(bool quietWhenInvalid);
+    void onListening(quint16 port);
+    void onNotListening(quint16 port, const QString& reason);
+    void reportUnusableSetting(const QString& problem);
+    void requestRefresh();
+    void refresh();
+    void applyColours();
     void stopErrorIndicator();
     void startErrorIndicator();
     void onErrorReported();
@@ -110,25 +168,44 @@ private:
     void openLog(const QString& path);
     void mnuClearErrorLog_Click();
     void mnuAbout_Click();
+    void mnuRecent_Click();
     void Form_Unload();
 
     void setupUi();
+    void setupStatusBar();
     void setupMenus();
     void setupTabOrder();
 
     AppPaths m_paths;
     Prompter& m_prompter;
     Settings m_settings;
-    QNetworkAccessManager* m_network = nullptr;
+    Timings m_timings;
+    int m_receiveBuffer;
+    std::unique_ptr<Outbox> m_outbox;
+    QThread m_captureThread;
+    QThread m_diskThread;
+    ContactCapture* m_capture = nullptr;
+    DiskKeeper* m_keeper = nullptr;
     RealtimeUploader* m_uploader = nullptr;
     ContactPipeline* m_pipeline = nullptr;
-    UdpListener* Socket = nullptr;
+    StationStatus* m_status = nullptr;
+    RecentContacts* m_recent = nullptr;
+    Notifications* m_notifications = nullptr;
     ManualUpload* m_manualUpload = nullptr;
-    QTimer* m_datagramDisplay = nullptr;
-    QString m_datagramText;
+    TrayIcon* m_tray = nullptr;
+    QTimer* m_refreshTimer = nullptr;
+    QElapsedTimer m_sinceRefresh;
+    QString m_statusText;
+    QString m_shownDatagram;
+    qint32 m_shownCount = -1;
     QPointer<About> m_about;
+    QPointer<RecentContactsView> m_recentView;
+    quint16 m_portInUse = 0;
+    quint16 m_reportedPort = 0;
     bool m_requestingAttention = false;
     bool m_checkingPort = false;
+    bool m_headless = false;
+    bool m_closingForSignal = false;
     bool m_unloaded = false;
 };
 

@@ -1,5 +1,8 @@
 #include "ui/frmMain.h"
 
+#include "ui/Palette.h"
+
+#include <QAction>
 #include <QCheckBox>
 #include <QGridLayout>
 #include <QGroupBox>
@@ -7,8 +10,11 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QMenuBar>
+#include <QPainter>
+#include <QPainterPath>
 #include <QPlainTextEdit>
 #include <QPushButton>
+#include <QShortcut>
 #include <QStatusBar>
 #include <QTimer>
 #include <QVBoxLayout>
@@ -45,18 +51,44 @@ void fitCaption(QPushButton* button)
     button->setFixedWidth(metrics.horizontalAdvance(button->text()) + metrics.height() * 3 / 2);
 }
 
+// An eye for the password box's show/hide button; icon themes are not
+// everywhere, and the button must show on every desktop.
+QIcon eyeIcon(const QColor& colour, bool crossed)
+{
+    QPixmap pixmap(32, 32);
+    pixmap.fill(Qt::transparent);
+    QPainter painter(&pixmap);
+    painter.setRenderHint(QPainter::Antialiasing);
+    painter.setPen(QPen(colour, 2.5));
+    QPainterPath lid;
+    lid.moveTo(3, 16);
+    lid.quadTo(16, 3, 29, 16);
+    lid.quadTo(16, 29, 3, 16);
+    painter.drawPath(lid);
+    painter.setBrush(colour);
+    painter.drawEllipse(QPointF(16, 16), 4.5, 4.5);
+    if (crossed)
+        painter.drawLine(6, 27, 26, 5);
+    return QIcon(pixmap);
+}
+
 } // namespace
 
 void frmMain::setupUi()
 {
     setObjectName(QStringLiteral("frmMain"));
     setWindowTitle(QStringLiteral("Tarvex Upload Utility"));
+    QIcon appIcon;
+    for (const int size : {16, 32, 64, 256})
+        appIcon.addFile(QStringLiteral(":/icons/tarvex-%1.png").arg(size));
+    setWindowIcon(appIcon);
 
     auto* central = named(new QWidget(this), "centralWidget");
     setCentralWidget(central);
 
-    lblPortTo = named(new QLabel(QStringLiteral("Port to connect to Ostrel Logger:"), central), "lblPortTo");
+    lblPortTo = named(new QLabel(QStringLiteral("&Port to connect to Ostrel Logger:"), central), "lblPortTo");
     txtPort = named(new QLineEdit(central), "txtPort");
+    lblPortTo->setBuddy(txtPort);
     txtPort->setToolTip(
         QStringLiteral("The default Port is 12060. This must match the port set in Ostrel.ini "
                        "under the [ExternalBroadcast] Heading."));
@@ -65,11 +97,7 @@ void frmMain::setupUi()
     txtTotalQSOUploaded->setReadOnly(true);
     // Out of the tab chain, yet the count can still be selected and copied.
     txtTotalQSOUploaded->setFocusPolicy(Qt::ClickFocus);
-    QPalette countColours = txtTotalQSOUploaded->palette();
-    countColours.setColor(QPalette::Text, QColor(0, 0, 255));
-    countColours.setBrush(QPalette::Base, countColours.brush(QPalette::Button));
-    txtTotalQSOUploaded->setPalette(countColours);
-    cmdReset = named(new QPushButton(QStringLiteral("Reset"), central), "cmdReset");
+    cmdReset = named(new QPushButton(QStringLiteral("&Reset"), central), "cmdReset");
 
     for (QWidget* widget : std::initializer_list<QWidget*>{lblPortTo, lblTotalQso, txtTotalQSOUploaded})
         setBold(widget, true);
@@ -86,20 +114,35 @@ void frmMain::setupUi()
     counters->setColumnStretch(3, 1);
 
     FraCorvane = named(new QGroupBox(QStringLiteral("Corvane Login Information"), central), "FraCorvane");
-    lblEmailAddress = named(new QLabel(QStringLiteral("Email Address"), FraCorvane), "lblEmailAddress");
+    lblEmailAddress = named(new QLabel(QStringLiteral("E&mail Address"), FraCorvane), "lblEmailAddress");
     txtCorvaneEmailAddress = named(new QLineEdit(FraCorvane), "txtCorvaneEmailAddress");
+    lblEmailAddress->setBuddy(txtCorvaneEmailAddress);
     txtCorvaneEmailAddress->setToolTip(
         QStringLiteral("This is your email address that is used to sign into Corvane."));
-    lblCallsign = named(new QLabel(QStringLiteral("Callsign"), FraCorvane), "lblCallsign");
+    lblCallsign = named(new QLabel(QStringLiteral("Call&sign"), FraCorvane), "lblCallsign");
     txtCorvaneCallsign = named(new QLineEdit(FraCorvane), "txtCorvaneCallsign");
+    lblCallsign->setBuddy(txtCorvaneCallsign);
     txtCorvaneCallsign->setToolTip(QStringLiteral("This is the callsign to use with Corvane."));
-    lblPassword = named(new QLabel(QStringLiteral("Password"), FraCorvane), "lblPassword");
+    lblPassword = named(new QLabel(QStringLiteral("Pass&word"), FraCorvane), "lblPassword");
     txtCorvanePassword = named(new QLineEdit(FraCorvane), "txtCorvanePassword");
+    lblPassword->setBuddy(txtCorvanePassword);
+    // Other operators at a multi-operator station see this screen.
+    txtCorvanePassword->setEchoMode(QLineEdit::Password);
+    actShowPassword = named(txtCorvanePassword->addAction(eyeIcon(palette().color(QPalette::Text), false),
+                                                          QLineEdit::TrailingPosition),
+                            "actShowPassword");
+    actShowPassword->setCheckable(true);
+    actShowPassword->setToolTip(tr("Show the password"));
+    connect(actShowPassword, &QAction::toggled, this, [this](bool shown) {
+        txtCorvanePassword->setEchoMode(shown ? QLineEdit::Normal : QLineEdit::Password);
+        actShowPassword->setIcon(eyeIcon(palette().color(QPalette::Text), shown));
+        actShowPassword->setToolTip(shown ? tr("Hide the password") : tr("Show the password"));
+    });
     txtCorvanePassword->setToolTip(
         QStringLiteral("This is the password associated with your Corvane account. "
                        "It was emailed to you from Corvane."));
     chkEnableAuto =
-        named(new QCheckBox(QStringLiteral("Enable auto upload to Corvane."), FraCorvane), "chkEnableAuto");
+        named(new QCheckBox(QStringLiteral("Enable &auto upload to Corvane."), FraCorvane), "chkEnableAuto");
     chkEnableAuto->setToolTip(
         QStringLiteral("By enabling this setting Whenever any qso is logged  at any of the "
                        "connected stations the qso will be uploaded to Corvane."));
@@ -131,13 +174,16 @@ void frmMain::setupUi()
     FraManualCorvane =
         named(new QGroupBox(QStringLiteral("Manual Corvane Upload"), central), "FraManualCorvane");
     lblADIFFileCorvane =
-        named(new QLabel(QStringLiteral("ADIF File to Upload:"), FraManualCorvane), "lblADIFFileCorvane");
+        named(new QLabel(QStringLiteral("ADIF &File to Upload:"), FraManualCorvane), "lblADIFFileCorvane");
     txtUploadADIFPathCorvane = named(new QLineEdit(FraManualCorvane), "txtUploadADIFPathCorvane");
+    lblADIFFileCorvane->setBuddy(txtUploadADIFPathCorvane);
     cmbBrowseforUploadADIF =
         named(new QPushButton(QStringLiteral("..."), FraManualCorvane), "cmbBrowseforUploadADIF");
     cmbBrowseforUploadADIF->setToolTip(QStringLiteral("Browse for the ADIF file to upload to Corvane"));
+    // "..." has no letter to underline; Alt+B is the browse key of file boxes.
+    cmbBrowseforUploadADIF->setShortcut(QKeySequence(Qt::ALT | Qt::Key_B));
     cmbProcessandUpload =
-        named(new QPushButton(QStringLiteral("Process and Upload to Corvane"), FraManualCorvane),
+        named(new QPushButton(QStringLiteral("Process and &Upload to Corvane"), FraManualCorvane),
               "cmbProcessandUpload");
     cmbProcessandUpload->setToolTip(
         QStringLiteral("Clicking this button will upload the file selected to Corvane."));
@@ -169,13 +215,8 @@ void frmMain::setupUi()
     page->addWidget(txtResult, 1);
     page->addWidget(FraManualCorvane);
 
-    StatusBar1 = named(new QStatusBar(this), "StatusBar1");
-    StatusPanel1 = named(new QLabel(StatusBar1), "StatusPanel1");
-    // A long status text is cut off rather than widening the window.
-    StatusPanel1->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);
-    StatusPanel1->setContentsMargins(3, 0, 3, 0);
-    StatusBar1->addWidget(StatusPanel1, 1);
-    setStatusBar(StatusBar1);
+    setupStatusBar();
+    applyColours();
 
     Timer1 = named(new QTimer(this), "Timer1");
     Timer1->setInterval(30000);
@@ -185,23 +226,84 @@ void frmMain::setupUi()
     setupTabOrder();
 }
 
+void frmMain::setupStatusBar()
+{
+    StatusBar1 = named(new QStatusBar(this), "StatusBar1");
+    auto* panels = new QWidget(StatusBar1);
+    StatusPanel1 = named(new QLabel(panels), "StatusPanel1");
+    lblListening = named(new QLabel(panels), "lblListening");
+    lblFailure = named(new QLabel(panels), "lblFailure");
+    lblCounts = named(new QLabel(panels), "lblCounts");
+    lblWaiting = named(new QLabel(panels), "lblWaiting");
+    for (QLabel* label : {StatusPanel1, lblFailure, lblWaiting}) {
+        // A long text is cut off rather than widening the window; its tool tip has it whole.
+        label->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);
+    }
+    lblListening->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
+    lblCounts->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
+    lblWaiting->setWordWrap(true);
+    lblWaiting->hide();
+    lblFailure->hide();
+
+    // Three lines: what is happening now and whether Tarvex listens; the last
+    // failure and the session's counts; why contacts are held up, when they are.
+    auto* grid = new QGridLayout(panels);
+    grid->setContentsMargins(3, 0, 3, 0);
+    grid->setVerticalSpacing(0);
+    grid->addWidget(StatusPanel1, 0, 0);
+    grid->addWidget(lblListening, 0, 1);
+    grid->addWidget(lblFailure, 1, 0);
+    grid->addWidget(lblCounts, 1, 1);
+    grid->addWidget(lblWaiting, 2, 0, 1, 2);
+    grid->setColumnStretch(0, 1);
+    StatusBar1->addWidget(panels, 1);
+    setStatusBar(StatusBar1);
+}
+
+void frmMain::applyColours()
+{
+    // The count's blue on the button face, unless the theme makes it unreadable.
+    const QPalette theme = palette();
+    QPalette countColours = txtTotalQSOUploaded->palette();
+    const QColor face = theme.color(QPalette::Button);
+    countColours.setColor(QPalette::Text, Palette::readable(QColor(0, 0, 255), face,
+                                                            {theme.color(QPalette::Link), theme.color(QPalette::ButtonText)}));
+    countColours.setColor(QPalette::Base, face);
+    txtTotalQSOUploaded->setPalette(countColours);
+    if (actShowPassword)
+        actShowPassword->setIcon(eyeIcon(theme.color(QPalette::Text), actShowPassword->isChecked()));
+}
+
 void frmMain::setupMenus()
 {
-    mnuError = named(menuBar()->addMenu(QStringLiteral("Error Log Menu")), "mnuError");
-    mnuOpenErrorLog = named(mnuError->addAction(QStringLiteral("Open Error Log")), "mnuOpenErrorLog");
-    mnuClearErrorLog = named(mnuError->addAction(QStringLiteral("Clear Error Log")), "mnuClearErrorLog");
+    mnuError = named(menuBar()->addMenu(QStringLiteral("&Error Log Menu")), "mnuError");
+    mnuOpenErrorLog = named(mnuError->addAction(QStringLiteral("&Open Error Log")), "mnuOpenErrorLog");
+    mnuClearErrorLog = named(mnuError->addAction(QStringLiteral("&Clear Error Log")), "mnuClearErrorLog");
     mnuViewNonUploaded =
-        named(mnuError->addAction(QStringLiteral("View Non-Uploaded Qso's")), "mnuViewNonUploaded");
+        named(mnuError->addAction(QStringLiteral("&View Non-Uploaded Qso's")), "mnuViewNonUploaded");
     // Start-up decides whether there is anything to show.
     mnuError->menuAction()->setVisible(false);
 
-    mnuInfo = named(menuBar()->addMenu(QStringLiteral("Info")), "mnuInfo");
-    mnuAbout = named(mnuInfo->addAction(QStringLiteral("About")), "mnuAbout");
-    mnudbg = named(mnuInfo->addMenu(QStringLiteral("Debug")), "mnudbg");
-    mnuDebug0 = named(mnudbg->addAction(QStringLiteral("Debug On")), "mnuDebug0");
-    mnuDebug1 = named(mnudbg->addAction(QStringLiteral("Debug Off")), "mnuDebug1");
+    mnuInfo = named(menuBar()->addMenu(QStringLiteral("&Info")), "mnuInfo");
+    mnuRecent = named(mnuInfo->addAction(QStringLiteral("&Recent Contacts")), "mnuRecent");
+    mnuRecent->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_R));
+    mnuAbout = named(mnuInfo->addAction(QStringLiteral("&About")), "mnuAbout");
+    mnudbg = named(mnuInfo->addMenu(QStringLiteral("&Debug")), "mnudbg");
+    mnuDebug0 = named(mnudbg->addAction(QStringLiteral("Debug &On")), "mnuDebug0");
+    mnuDebug1 = named(mnudbg->addAction(QStringLiteral("Debug O&ff")), "mnuDebug1");
     for (QAction* item : {mnuDebug0, mnuDebug1})
         item->setCheckable(true);
+
+    // F10 opens the first menu, as on other desktops.
+    auto* f10 = new QShortcut(QKeySequence(Qt::Key_F10), this);
+    connect(f10, &QShortcut::activated, this, [this] {
+        for (QAction* menu : menuBar()->actions()) {
+            if (menu->isVisible()) {
+                menuBar()->setActiveAction(menu);
+                return;
+            }
+        }
+    });
 }
 
 void frmMain::setupTabOrder()

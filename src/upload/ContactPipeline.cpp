@@ -1,22 +1,28 @@
 #include "upload/ContactPipeline.h"
 
-#include "capture/ContactConverter.h"
+#include "capture/ContactCapture.h"
 #include "logs/DebugTrace.h"
 #include "logs/LogFile.h"
-#include "settings/Settings.h"
+#include "logs/LogText.h"
+#include "outbox/DiskKeeper.h"
 #include "upload/RealtimeUploader.h"
 
-#include <QFileInfo>
+#include <QRegularExpression>
 #include <QTimer>
 
 #include <limits>
 
-ContactPipeline::ContactPipeline(const Settings& settings, const QString& errorLogPath,
-                                 const QString& nonUploadedPath, RealtimeUploader& uploader, QObject* parent)
-    : QObject(parent), m_settings(settings), m_errorLog(errorLogPath), m_nonUploaded(nonUploadedPath),
-      m_uploader(uploader)
+QString firstLine(const QString& text)
 {
-    connect(&m_uploader, &RealtimeUploader::finished, this, &ContactPipeline::onUploadFinished);
+    const QString trimmed = text.trimmed();
+    const qsizetype end = trimmed.indexOf(QRegularExpression(QStringLiteral("[\r\n]")));
+    return end < 0 ? trimmed : trimmed.left(end).trimmed();
+}
+
+ContactPipeline::ContactPipeline(const Settings& settings, const QString& errorLogPath,
+                                 RealtimeUploader& uploader, DiskKeeper* keeper, QObject* parent)
+    : QObject(parent), m_settings(settings), m_errorLog(errorLogPath), m_uploader(uploader), m_keeper(keeper)
+{
     m_countStore = new QTimer(this);
     m_countStore->setSingleShot(true);
     m_countStore->setInterval(CountStoreInterval);
@@ -24,81 +30,98 @@ ContactPipeline::ContactPipeline(const Settings& settings, const QString& errorL
         if (m_countPending)
             storeCount();
     });
+
+    const QLatin1String crlf(LineEnd);
+    connect(&m_uploader, &RealtimeUploader::sending, this, [this] { emit statusChanged(StatusText::Uploading); });
+    connect(&m_uploader, &RealtimeUploader::finished, this, &ContactPipeline::onFinished);
+    connect(&m_uploader, &RealtimeUploader::replied, this, [this](const QByteArray& body, const QString& password) {
+        if (DebugTrace::enabled())
+            m_settings.trace().write(TraceKey::UploadReturn, LogText::safeReply(body, password));
+    });
+    connect(&m_uploader, &RealtimeUploader::outageBegan, this,
+            [this, crlf](const QString& reason, const UploadResult& first) {
+                m_errorLog.write(ErrorTitle::Unreachable, reason + crlf + QLatin1String("Sent Data= ") +
+                                                              QString::fromUtf8(first.reportBody) + crlf +
+                                                              first.contact.record);
+                emit errorReported();
+            });
+    connect(&m_uploader, &RealtimeUploader::loginRefused, this,
+            [this, crlf](const QString& reason, const QByteArray& reply, const QString& password) {
+                m_errorLog.write(ErrorTitle::LoginRefused, reason + crlf + LogText::safeReply(reply, password));
+                emit errorReported();
+            });
+    if (m_keeper)
+        connect(m_keeper, &DiskKeeper::kept, this, &ContactPipeline::contactKept);
 }
 
-void ContactPipeline::handleDatagram(const QByteArray& datagram)
+void ContactPipeline::resume(const QList<Outbox::Entry>& waiting)
 {
-    emit statusChanged(QString());
-    const QString text = ContactConverter::datagramText(datagram);
-    emit datagramShown(text);
+    for (const Outbox::Entry& entry : waiting) {
+        emit contactReceived(entry.key, entry.record, true);
+        m_uploader.enqueue({entry.key, entry.record});
+    }
+}
 
-    const DebugTrace& trace = m_settings.trace();
-    if (DebugTrace::enabled())
-        trace.write(TraceKey::DatagramArrival, text);
-
-    if (!ContactConverter::convert(text, m_record, &trace))
+void ContactPipeline::handleBatch(const CaptureBatch& batch)
+{
+    if (batch.contacts.isEmpty())
         return;
-
-    if (DebugTrace::enabled())
-        trace.write(TraceKey::LogRecord, m_record.text());
-    if (m_autoUpload)
-        UploadRealtime();
-    m_record.clear();
+    // Each datagram starts with a clear status line.
+    emit statusChanged(QString());
+    const QLatin1String crlf(LineEnd);
+    for (const CapturedContact& contact : batch.contacts) {
+        switch (contact.kind) {
+        case DatagramKind::Unreadable:
+            // Kept whole, so the contact can be recovered by hand.
+            m_errorLog.write(ErrorTitle::UnreadableDatagram, contact.problem + crlf + contact.datagram);
+            emit datagramUnreadable(contact.problem);
+            emit errorReported();
+            break;
+        case DatagramKind::Contact:
+            emit contactReceived(contact.key, contact.record, contact.key != 0);
+            if (contact.key != 0)
+                m_uploader.enqueue({contact.key, contact.record});
+            break;
+        case DatagramKind::NoContact:
+        case DatagramKind::OtherDocument:
+            break;
+        }
+    }
+    m_lastDatagram = batch.contacts.last().datagram;
+    emit datagramShown(m_lastDatagram);
+    if (!batch.outboxError.isEmpty())
+        emit statusChanged(tr("Contacts could not be written to the outbox (%1); they are sent from memory")
+                               .arg(batch.outboxError));
 }
 
-void ContactPipeline::UploadRealtime()
+void ContactPipeline::onFinished(const UploadResult& result)
 {
-    emit statusChanged(StatusText::Uploading);
-    m_uploader.enqueue(RealtimeRequest::make(m_credentials, m_record.text()));
-}
-
-void ContactPipeline::onUploadFinished(const RealtimeResult& result)
-{
-    const QString reply = QString::fromUtf8(result.reply);
-    if (DebugTrace::enabled())
-        m_settings.trace().write(TraceKey::UploadReturn, reply);
-
     if (result.accepted) {
         emit statusChanged(StatusText::UploadComplete);
         if (m_uploadedCount < std::numeric_limits<qint32>::max())
             setCount(m_uploadedCount + 1);
+        if (m_keeper)
+            m_keeper->done(result.contact.key);
+        emit contactAccepted(result.contact.key, result.contact.record);
         return;
     }
 
     emit statusChanged(StatusText::UploadRejected);
     // The first line says what failed: the service's own words, or, when it
     // gave none, why there was no usable answer.
+    const QString reply = LogText::safeReply(result.reply, result.password);
     QString headline = reply;
     if (!result.failure.isEmpty())
         headline = reply.isEmpty() ? result.failure : result.failure + QLatin1String(LineEnd) + reply;
     const QLatin1String crlf(LineEnd);
-    m_errorLog.write(ServiceErrorTitle, headline + crlf + QLatin1String("Sent Data= ") +
-                                            QString::fromUtf8(result.request.reportBody) + crlf +
-                                            result.request.record);
+    m_errorLog.write(ErrorTitle::ServiceError, headline + crlf + QLatin1String("Sent Data= ") +
+                                                  QString::fromUtf8(result.reportBody) + crlf +
+                                                  result.contact.record);
     emit errorReported();
-    keepRecord(result.request.record);
-}
-
-void ContactPipeline::keepRecord(const QString& record)
-{
-    QString reason;
-    if (m_nonUploaded.append(record, &reason))
-        return;
-    emit statusChanged(
-        tr("Contact could not be saved to %1: %2").arg(QFileInfo(m_nonUploaded.path()).fileName(), reason));
-    emit errorReported();
-}
-
-int ContactPipeline::keepUnfinished()
-{
-    if (m_countPending)
-        storeCount();
-    int lost = 0;
-    for (const RealtimeRequest& request : m_uploader.abandonAll()) {
-        if (!m_nonUploaded.append(request.record))
-            ++lost;
-    }
-    return lost;
+    if (m_keeper)
+        m_keeper->keep(result.contact.key, result.contact.record);
+    emit contactRefused(result.contact.key, result.contact.record,
+                        firstLine(reply).isEmpty() ? result.failure : firstLine(reply));
 }
 
 void ContactPipeline::resetUploadedCount()
@@ -107,6 +130,12 @@ void ContactPipeline::resetUploadedCount()
     m_uploadedCount = 0;
     storeCount();
     emit uploadedCountChanged(0);
+}
+
+void ContactPipeline::storeCountNow()
+{
+    if (m_countPending)
+        storeCount();
 }
 
 void ContactPipeline::setCount(qint32 count)

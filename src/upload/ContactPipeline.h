@@ -1,80 +1,79 @@
 #pragma once
 
-#include "capture/AdifRecord.h"
 #include "logs/ErrorLog.h"
-#include "logs/NonUploadedQsosLog.h"
-#include "upload/RealtimeRequest.h"
+#include "outbox/Outbox.h"
+#include "settings/Settings.h"
 
 #include <QObject>
 
 #include <chrono>
 
+class DiskKeeper;
 class QTimer;
 class RealtimeUploader;
-class Settings;
-struct RealtimeResult;
+struct CaptureBatch;
+struct UploadContact;
+struct UploadResult;
 
-// The road of one contact: its datagram is shown and traced, converted into
-// CurrentRecord and, with automatic upload on, handed to the uploader; the
-// service's verdict is counted, or the contact is reported and kept in the
-// not-uploaded file. The window only shows what the signals say.
+// The road of a contact once the capture thread has made it durable: it is
+// handed to the uploader, and the service's verdict is counted, or the
+// contact is reported and moved to the not-uploaded file. Everything that
+// goes to the error log and the count goes through here; the window and the
+// other watchers only follow the signals.
 class ContactPipeline final : public QObject
 {
     Q_OBJECT
 
 public:
-    ContactPipeline(const Settings& settings, const QString& errorLogPath, const QString& nonUploadedPath,
-                    RealtimeUploader& uploader, QObject* parent = nullptr);
+    ContactPipeline(const Settings& settings, const QString& errorLogPath, RealtimeUploader& uploader,
+                    DiskKeeper* keeper, QObject* parent = nullptr);
 
     // A change of the count is stored at once, unless another was stored less
     // than this long ago: then the latest count follows when the time is up
-    // (or on closing), so a burst of accepted contacts does not cost the
-    // window one synchronous disk write each.
+    // (or on closing).
     static constexpr std::chrono::milliseconds CountStoreInterval{1000};
-
-    // The text boxes' current credentials; each upload captures them when it starts.
-    void setCredentials(const Credentials& credentials) { m_credentials = credentials; }
-    const Credentials& credentials() const { return m_credentials; }
-
-    void setAutoUpload(bool on) { m_autoUpload = on; }
-    bool autoUpload() const { return m_autoUpload; }
 
     // Sets the count shown at start-up; nothing is stored.
     void setUploadedCount(qint32 count) { m_uploadedCount = count; }
     qint32 uploadedCount() const { return m_uploadedCount; }
     // Back to zero, stored at once.
     void resetUploadedCount();
+    // Closing: a count not yet stored is stored.
+    void storeCountNow();
 
-    void handleDatagram(const QByteArray& datagram);
-    void UploadRealtime();
+    // Closing: the keeper goes before the pipeline does.
+    void setKeeper(DiskKeeper* keeper) { m_keeper = keeper; }
 
-    // Contacts still waiting for the service go to the not-uploaded file, and
-    // a count not yet stored is stored, so closing the program loses none.
-    // Returns how many contacts could not be written.
-    int keepUnfinished();
+    // Contacts an earlier run left in the outbox, sent before any new one.
+    void resume(const QList<Outbox::Entry>& waiting);
+    void handleBatch(const CaptureBatch& batch);
 
-    const AdifRecord& CurrentRecord() const { return m_record; }
+    const QString& lastDatagram() const { return m_lastDatagram; }
 
 signals:
+    // The latest datagram's text; a burst announces only its last.
     void datagramShown(const QString& text);
     void statusChanged(const QString& text);
     void uploadedCountChanged(qint32 count);
     // Something went to the error log: show the error menu, start the indicator.
     void errorReported();
 
+    void contactReceived(quint64 key, const QString& record, bool added);
+    void contactAccepted(quint64 key, const QString& record);
+    void contactRefused(quint64 key, const QString& record, const QString& reason);
+    void contactKept(quint64 key);
+    void datagramUnreadable(const QString& reason);
+
 private:
-    void onUploadFinished(const RealtimeResult& result);
-    void keepRecord(const QString& record);
+    void onFinished(const UploadResult& result);
     void setCount(qint32 count);
     void storeCount();
 
-    const Settings& m_settings;
+    Settings m_settings;
     ErrorLog m_errorLog;
-    NonUploadedQsosLog m_nonUploaded;
     RealtimeUploader& m_uploader;
-    AdifRecord m_record;
-    Credentials m_credentials;
-    bool m_autoUpload = false;
+    DiskKeeper* m_keeper;
+    QString m_lastDatagram;
     qint32 m_uploadedCount = 0;
     QTimer* m_countStore = nullptr;
     bool m_countPending = false;
@@ -86,4 +85,12 @@ inline const QString UploadComplete = QStringLiteral("Uploading Data Complete.")
 inline const QString UploadRejected = QStringLiteral("Uploading Data Returned Error's");
 } // namespace StatusText
 
-inline const QString ServiceErrorTitle = QStringLiteral("Corvane Error Message Returned");
+namespace ErrorTitle {
+inline const QString ServiceError = QStringLiteral("Corvane Error Message Returned");
+inline const QString Unreachable = QStringLiteral("Corvane could not be reached");
+inline const QString LoginRefused = QStringLiteral("Corvane refused the login");
+inline const QString UnreadableDatagram = QStringLiteral("Contact datagram could not be read");
+} // namespace ErrorTitle
+
+// The first line of a text, for status lines and notifications.
+QString firstLine(const QString& text);

@@ -1,6 +1,7 @@
 #include "upload/HttpFileUpload.h"
 
 #include "logs/LogFile.h"
+#include "logs/LogText.h"
 #include "upload/HttpTexts.h"
 #include "upload/ServiceAddress.h"
 
@@ -235,8 +236,11 @@ QByteArray HttpFileUpload::logRecord() const
         text += "Content-Length: " + QByteArray::number(m_total) + crlf;
     text += "User-Agent: " + HttpTexts::userAgent() + crlf + crlf;
 
+    QString password;
     for (const Field& field : m_fields) {
         const bool secret = field.name.compare(QLatin1String("password"), Qt::CaseInsensitive) == 0;
+        if (secret)
+            password = field.value;
         text += field.name.toUtf8() + ": " + (secret ? QByteArray("********") : field.value.toUtf8()) + crlf;
     }
     if (!m_filePath.isEmpty()) {
@@ -251,7 +255,9 @@ QByteArray HttpFileUpload::logRecord() const
         text += "HTTP/1.1 " + QByteArray::number(m_statusCode) + ' ' + m_reasonPhrase + crlf;
         for (const auto& [name, value] : m_replyHeaders)
             text += name + ": " + value + crlf;
-        text += crlf + m_response + crlf;
+        // The reply goes in as safe text: a service echoing the request would
+        // otherwise put the password into the log.
+        text += crlf + LogText::safeReply(m_response, password).toUtf8() + crlf;
     }
     return text + crlf;
 }

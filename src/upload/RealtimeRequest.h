@@ -17,8 +17,8 @@ struct Credentials
 // blank as "+", so the service receives every character unchanged.
 QByteArray formEncode(const QString& value);
 
-// One contact for /realtime.php, captured when the contact was handled: later
-// contacts and later credential changes do not touch it.
+// One try of one contact for /realtime.php, with the credentials of that
+// moment: the outbox keeps only the record, never a body with a password.
 struct RealtimeRequest
 {
     static RealtimeRequest make(const Credentials& credentials, const QString& record);

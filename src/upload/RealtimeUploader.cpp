@@ -1,68 +1,42 @@
 #include "upload/RealtimeUploader.h"
 
-#include "upload/HttpTexts.h"
+#include "upload/HttpConnection.h"
+#include "upload/HttpReply.h"
 #include "upload/ReplyVerdict.h"
 
-#include <QNetworkAccessManager>
-#include <QNetworkReply>
-#include <QNetworkRequest>
-#include <QPointer>
 #include <QTimer>
 
-#include <utility>
+#include <algorithm>
+#include <memory>
 
 namespace {
 
-// One line for the error report; empty when the service answered with a 2xx
-// status and the whole (or the judged part of the) reply arrived.
-QString describeFailure(const QNetworkReply& reply, bool cutByUs)
-{
-    const QNetworkReply::NetworkError error = reply.error();
-    const int status = reply.attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt();
-    const bool canceledByUs = cutByUs && error == QNetworkReply::OperationCanceledError;
-    const QString reason = reply.errorString().simplified();
+const QByteArray ContentType = QByteArrayLiteral("Content-Type:application/x-www-form-urlencoded");
 
-    // Connection and proxy errors come before any status judgement: a reply
-    // cut off after its status line is still no reply.
-    if (error != QNetworkReply::NoError && error < QNetworkReply::ContentAccessDenied && !canceledByUs) {
-        if (error == QNetworkReply::RemoteHostClosedError)
-            return QStringLiteral("The log service closed the connection before the reply was complete");
-        return QStringLiteral("Could not reach the log service: %1").arg(reason);
-    }
-    if (error == QNetworkReply::ProtocolUnknownError ||
-        error == QNetworkReply::ProtocolInvalidOperationError) {
-        const QString url = reply.url().toDisplayString(QUrl::RemoveUserInfo);
-        return QStringLiteral("The log service address is not usable: \"%1\"").arg(url);
-    }
-    if (status == 0)
-        return QStringLiteral("No HTTP answer from the log service: %1").arg(reason);
-    if (status < 200 || status > 299) {
-        QString text = QStringLiteral("HTTP status %1 from the log service").arg(status);
-        const QUrl target = reply.attribute(QNetworkRequest::RedirectionTargetAttribute).toUrl();
-        if (!target.isEmpty())
-            text += QStringLiteral(", redirecting to %1").arg(target.toDisplayString(QUrl::RemoveUserInfo));
-        return text;
-    }
-    if (error != QNetworkReply::NoError && !canceledByUs)
-        return QStringLiteral("The reply of the log service failed: %1").arg(reason);
-    return {};
+bool lessByKey(const UploadContact& a, const UploadContact& b)
+{
+    return a.key < b.key;
 }
 
 } // namespace
 
-struct RealtimeUploader::InFlight
+struct RealtimeUploader::Flight
 {
-    RealtimeRequest request;
-    QPointer<QNetworkReply> reply; // the manager may delete its replies before us
-    QTimer* timer = nullptr;
-    QByteArray head;
-    bool headComplete = false;
-    bool timedOut = false;
+    UploadContact contact;
+    HttpConnection* connection = nullptr;
+    QByteArray reportBody;
+    QString password;
 };
 
-RealtimeUploader::RealtimeUploader(QNetworkAccessManager* network, QObject* parent)
-    : QObject(parent), m_network(network)
+RealtimeUploader::RealtimeUploader(QObject* parent) : QObject(parent), m_retryTimer(new QTimer(this))
 {
+    m_retryTimer->setSingleShot(true);
+    connect(m_retryTimer, &QTimer::timeout, this, [this] {
+        // One contact probes whether the service answers again.
+        m_probing = true;
+        emit holdChanged();
+        pump();
+    });
 }
 
 RealtimeUploader::~RealtimeUploader()
@@ -70,127 +44,245 @@ RealtimeUploader::~RealtimeUploader()
     abandonAll();
 }
 
-void RealtimeUploader::setEndpoint(const QUrl& url)
+bool RealtimeUploader::isLoginComplete(const Credentials& credentials)
+{
+    for (const QString* value : {&credentials.email, &credentials.callsign, &credentials.password}) {
+        if (value->trimmed().isEmpty() || *value == QLatin1String("Not Set"))
+            return false;
+    }
+    return true;
+}
+
+void RealtimeUploader::setEndpoint(const QUrl& url, const QString& problem)
 {
     m_endpoint = url;
+    m_hostProblem = problem;
+    emit holdChanged();
+    pump();
 }
 
-void RealtimeUploader::setTimeout(std::chrono::milliseconds timeout)
+void RealtimeUploader::setCredentialSource(std::function<Credentials()> source)
 {
-    m_timeout = timeout;
+    m_credentials = std::move(source);
 }
 
-void RealtimeUploader::enqueue(RealtimeRequest request)
+void RealtimeUploader::setPauses(std::chrono::milliseconds first, std::chrono::milliseconds longest)
 {
-    m_queue.append(std::move(request));
-    startQueued();
+    m_firstPause = first;
+    m_longestPause = longest;
+    m_pause = first;
 }
 
-int RealtimeUploader::pendingCount() const
+void RealtimeUploader::setPaused(bool paused)
 {
-    return static_cast<int>(m_queue.size() + m_inFlight.size());
+    if (m_paused == paused)
+        return;
+    m_paused = paused;
+    emit holdChanged();
+    pump();
 }
 
-QList<RealtimeRequest> RealtimeUploader::abandonAll()
+void RealtimeUploader::loginChanged()
 {
-    QList<RealtimeRequest> abandoned;
-    const QList<InFlight*> flights = std::exchange(m_inFlight, {});
-    for (InFlight* flight : flights) {
-        if (flight->reply) {
-            // abort() emits finished() at once; abandoned requests end silently.
-            flight->reply->disconnect(this);
-            flight->reply->abort();
-            flight->reply->deleteLater();
+    if (!m_loginRefused && !m_loginMissing)
+        return;
+    m_loginRefused = false;
+    m_loginMissing = false;
+    emit holdChanged();
+    pump();
+}
+
+void RealtimeUploader::enqueue(UploadContact contact)
+{
+    requeue(std::move(contact));
+    emit holdChanged();
+    pump();
+}
+
+void RealtimeUploader::requeue(UploadContact contact)
+{
+    // Keys rise with arrival: a contact put back goes to its own place.
+    const auto at = std::upper_bound(m_queue.begin(), m_queue.end(), contact, lessByKey);
+    m_queue.insert(at, std::move(contact));
+}
+
+int RealtimeUploader::waitingCount() const
+{
+    return int(m_queue.size() + m_flights.size());
+}
+
+UploadHold RealtimeUploader::hold() const
+{
+    if (m_paused)
+        return UploadHold::Paused;
+    if (!m_hostProblem.isEmpty())
+        return UploadHold::HostUnusable;
+    if (m_loginRefused)
+        return UploadHold::LoginRefused;
+    if (m_loginMissing)
+        return UploadHold::LoginMissing;
+    if (m_retryTimer->isActive() || m_probing)
+        return UploadHold::Retrying;
+    return UploadHold::None;
+}
+
+QString RealtimeUploader::holdReason() const
+{
+    switch (hold()) {
+    case UploadHold::None:
+        return {};
+    case UploadHold::Paused:
+        return tr("automatic upload is off");
+    case UploadHold::HostUnusable:
+        return m_hostProblem;
+    case UploadHold::LoginRefused:
+        return m_loginReason;
+    case UploadHold::LoginMissing:
+        return tr("enter your Corvane e-mail address, call sign and password");
+    case UploadHold::Retrying:
+        return m_retryReason;
+    }
+    return {};
+}
+
+void RealtimeUploader::pump()
+{
+    if (m_paused || !m_hostProblem.isEmpty() || m_loginRefused || m_retryTimer->isActive())
+        return;
+    const int limit = m_probing ? 1 : MaxInFlight;
+    while (m_flights.size() < limit && !m_queue.isEmpty()) {
+        const Credentials credentials = m_credentials ? m_credentials() : Credentials{};
+        if (!isLoginComplete(credentials)) {
+            if (!m_loginMissing) {
+                m_loginMissing = true;
+                emit holdChanged();
+            }
+            return;
         }
-        flight->timer->deleteLater();
-        abandoned.append(std::move(flight->request));
+        if (m_loginMissing) {
+            m_loginMissing = false;
+            emit holdChanged();
+        }
+        start(m_queue.takeFirst(), credentials);
+    }
+}
+
+void RealtimeUploader::start(UploadContact contact, const Credentials& credentials)
+{
+    auto* flight = new Flight;
+    const RealtimeRequest request = RealtimeRequest::make(credentials, contact.record);
+    flight->contact = std::move(contact);
+    flight->reportBody = request.reportBody;
+    flight->password = credentials.password;
+    if (!m_idle.isEmpty()) {
+        flight->connection = m_idle.takeLast();
+    } else {
+        flight->connection = new HttpConnection(this);
+    }
+    m_flights.append(flight);
+    HttpConnection* connection = flight->connection;
+    connect(connection, &HttpConnection::finished, this,
+            [this, flight](const HttpReply& reply) { onReply(flight, reply); });
+    emit sending(flight->contact);
+    connection->post(m_endpoint, {ContentType}, request.body, m_timeout);
+}
+
+void RealtimeUploader::onReply(Flight* flight, const HttpReply& reply)
+{
+    if (!m_flights.removeOne(flight))
+        return;
+    flight->connection->disconnect(this);
+    m_idle.append(flight->connection);
+    const std::unique_ptr<Flight> done(flight);
+
+    emit replied(reply.body, flight->password);
+    const Judgement judgement = judgeReply(reply);
+
+    UploadResult result;
+    result.contact = std::move(flight->contact);
+    result.reply = reply.body;
+    result.httpStatus = reply.status;
+    result.reportBody = flight->reportBody;
+    result.password = flight->password;
+
+    const quint64 key = result.contact.key;
+    switch (judgement.verdict) {
+    case Verdict::Accepted:
+    case Verdict::Refused:
+        m_serverErrors.remove(key);
+        result.accepted = judgement.verdict == Verdict::Accepted;
+        result.failure = judgement.reason;
+        verdictArrived();
+        emit finished(result);
+        break;
+    case Verdict::LoginRefused:
+        requeue(std::move(result.contact));
+        if (!m_loginRefused) {
+            m_loginRefused = true;
+            m_loginReason =
+                tr("Corvane refused the login (%1); check the e-mail address, call sign and password")
+                    .arg(judgement.reason);
+            emit loginRefused(m_loginReason, reply.body, flight->password);
+        }
+        emit holdChanged();
+        break;
+    case Verdict::NoVerdict: {
+        const int serverErrors = judgement.serverError ? ++m_serverErrors[key] : 0;
+        if (!judgement.serverError)
+            m_serverErrors.remove(key);
+        if (serverErrors >= ServerErrorLimit) {
+            m_serverErrors.remove(key);
+            result.failure = tr("%1, %2 times in a row").arg(judgement.reason).arg(serverErrors);
+            emit finished(result);
+            break;
+        }
+        m_probing = false;
+        if (!m_retryTimer->isActive()) {
+            auto pause = m_pause;
+            if (judgement.retryAfter)
+                pause = std::min<std::chrono::milliseconds>(*judgement.retryAfter, LongestPause);
+            m_pause = std::min(m_pause * 2, m_longestPause);
+            m_retryReason = judgement.reason;
+            m_nextTry = QDateTime::currentDateTime().addMSecs(pause.count());
+            m_retryTimer->start(pause);
+            if (!m_outage) {
+                m_outage = true;
+                emit outageBegan(judgement.reason, result);
+            }
+        }
+        requeue(std::move(result.contact));
+        emit holdChanged();
+        break;
+    }
+    }
+    pump();
+}
+
+void RealtimeUploader::verdictArrived()
+{
+    m_pause = m_firstPause;
+    m_nextTry = QDateTime();
+    const bool wasHeld = m_probing || m_outage;
+    m_probing = false;
+    if (m_outage) {
+        m_outage = false;
+        emit serviceBack();
+    }
+    if (wasHeld)
+        emit holdChanged();
+}
+
+QList<UploadContact> RealtimeUploader::abandonAll()
+{
+    QList<UploadContact> abandoned = std::exchange(m_queue, {});
+    for (Flight* flight : std::exchange(m_flights, {})) {
+        flight->connection->disconnect(this);
+        flight->connection->abort();
+        m_idle.append(flight->connection);
+        abandoned.append(std::move(flight->contact));
         delete flight;
     }
-    abandoned.append(std::exchange(m_queue, {}));
+    m_retryTimer->stop();
+    std::sort(abandoned.begin(), abandoned.end(), lessByKey);
     return abandoned;
-}
-
-void RealtimeUploader::startQueued()
-{
-    while (m_inFlight.size() < MaxInFlight && !m_queue.isEmpty())
-        start(m_queue.takeFirst());
-}
-
-void RealtimeUploader::start(RealtimeRequest request)
-{
-    auto* flight = new InFlight;
-    flight->request = std::move(request);
-    flight->timer = new QTimer(this);
-    m_inFlight.append(flight);
-
-    QNetworkRequest http(m_endpoint);
-    http.setHeader(QNetworkRequest::ContentTypeHeader,
-                   QByteArrayLiteral("application/x-www-form-urlencoded"));
-    http.setHeader(QNetworkRequest::UserAgentHeader, HttpTexts::userAgent());
-    // Following a redirect would resend the credentials wherever it points;
-    // a redirect is reported like any other status instead.
-    http.setAttribute(QNetworkRequest::RedirectPolicyAttribute, QNetworkRequest::ManualRedirectPolicy);
-
-    // The reply never reports synchronously, so connecting after post() is safe.
-    flight->reply = m_network->post(http, flight->request.body);
-    connect(flight->reply, &QNetworkReply::readyRead, this, [this, flight] { readHead(flight); });
-    connect(flight->reply, &QNetworkReply::finished, this, [this, flight] { complete(flight); });
-
-    flight->timer->setSingleShot(true);
-    connect(flight->timer, &QTimer::timeout, this, [this, flight] {
-        flight->timedOut = true;
-        if (flight->reply && flight->reply->isRunning())
-            flight->reply->abort(); // emits finished(), which completes the flight
-        else
-            complete(flight);
-    });
-    flight->timer->start(m_timeout);
-}
-
-void RealtimeUploader::readHead(InFlight* flight)
-{
-    QNetworkReply* reply = flight->reply;
-    const qint64 room = ReplyReadLimit - flight->head.size();
-    if (room > 0)
-        flight->head += reply->read(room);
-    if (flight->head.size() < ReplyReadLimit || flight->headComplete)
-        return;
-
-    // Nothing past the limit is judged, so nothing more is taken in: a huge
-    // reply costs one read, not its size in memory. abort() completes the
-    // flight at once, so `flight` is gone after it.
-    flight->headComplete = true;
-    if (reply->isRunning())
-        reply->abort();
-}
-
-void RealtimeUploader::complete(InFlight* flight)
-{
-    if (!m_inFlight.removeOne(flight))
-        return;
-    flight->timer->stop();
-    flight->timer->deleteLater();
-
-    RealtimeResult result;
-    result.request = std::move(flight->request);
-    if (flight->timedOut)
-        result.failure =
-            QStringLiteral("No answer from the log service within %1").arg(HttpTexts::duration(m_timeout));
-    if (QNetworkReply* reply = flight->reply) {
-        reply->disconnect(this);
-        if (!flight->headComplete && reply->isOpen()) {
-            const qint64 room = ReplyReadLimit - flight->head.size();
-            flight->head += reply->read(room);
-        }
-        result.reply = flight->head;
-        result.httpStatus = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt();
-        if (!flight->timedOut)
-            result.failure = describeFailure(*reply, flight->headComplete);
-        reply->deleteLater();
-    }
-    result.accepted = result.failure.isEmpty() && isAcceptedReply(result.reply);
-    delete flight;
-
-    startQueued();
-    emit finished(result);
 }

@@ -30,11 +30,15 @@ std::optional<QUrl> readBaseUrl(const QString& text)
 
 } // namespace
 
-QUrl serviceBaseUrl(const QString& setting, const QString& builtIn)
+ServiceBase resolveServiceBase(const QString& key, const QString& setting, const QString& builtIn)
 {
-    if (std::optional<QUrl> url = readBaseUrl(setting))
-        return *url;
-    return readBaseUrl(builtIn).value_or(QUrl());
+    const bool given = !setting.trimmed().isEmpty();
+    if (std::optional<QUrl> url = readBaseUrl(given ? setting : builtIn))
+        return {*url, {}};
+    return {{},
+            QStringLiteral("The %1 setting \"%2\" is not a usable address (a host name, or a URL such as "
+                           "https://host:port); nothing is sent until it is corrected")
+                .arg(key, given ? setting : builtIn)};
 }
 
 QUrl serviceUrl(const QUrl& base, const QString& path)

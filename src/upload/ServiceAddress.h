@@ -6,9 +6,15 @@
 // Where a web service lives, from an optional settings value: a bare host name
 // ("www.corvane.com") means HTTPS on the default port, so credentials never
 // travel in clear by default; a value with a scheme ("http://127.0.0.1:8080")
-// is taken as the base URL. An empty or unusable value falls back to `builtIn`,
-// read by the same rules.
-QUrl serviceBaseUrl(const QString& setting, const QString& builtIn);
+// is taken as the base URL. An empty value means `builtIn`, read by the same
+// rules. A value that is set but not usable is never replaced by a guess:
+// the credentials would go to a host the user did not name.
+struct ServiceBase
+{
+    QUrl url;        // empty when the setting is not usable
+    QString problem; // what is wrong with the setting, for the status bar and the error log
+};
+ServiceBase resolveServiceBase(const QString& key, const QString& setting, const QString& builtIn);
 
 // The base URL with `path` ("/realtime.php") appended to its path.
 QUrl serviceUrl(const QUrl& base, const QString& path);

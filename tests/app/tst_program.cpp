@@ -1,9 +1,14 @@
 #include "FakeCorvane.h"
 #include "TempDir.h"
+#include "TestMain.h"
+#include "WorkedContact.h"
+#include "outbox/Outbox.h"
 
 #include <QDir>
 #include <QFile>
 #include <QProcess>
+#include <QRegularExpression>
+#include <QSet>
 #include <QStandardPaths>
 #include <QTest>
 #include <QUdpSocket>
@@ -11,6 +16,8 @@
 #include <csignal>
 #include <pwd.h>
 #include <unistd.h>
+
+using namespace std::chrono_literals;
 
 namespace {
 
@@ -21,47 +28,69 @@ quint16 freeUdpPort()
     return probe.localPort();
 }
 
-QByteArray settingsFor(quint16 port, const QUrl& service)
+QByteArray contact(int serial)
 {
-    return "[Settings]\r\nUDPPort=" + QByteArray::number(port) +
-           "\r\nCorvaneHost=" + service.toString().toUtf8() + "\r\n";
+    return WorkedContact::datagramWithCall('Q' + QByteArray::number(1000 + serial));
 }
 
-// The built program, offscreen; `command` may put a launcher before it.
-bool start(QProcess& process, QStringList command,
-           QProcessEnvironment environment = QProcessEnvironment::systemEnvironment())
+// The distinct call signs the service was sent.
+QSet<QString> callsSent(const FakeCorvane& service)
 {
-    environment.insert("QT_QPA_PLATFORM", "offscreen");
-    process.setProcessEnvironment(environment);
-    process.setProcessChannelMode(QProcess::ForwardedErrorChannel);
-    process.start(command.takeFirst(), command);
-    return process.waitForStarted();
+    QSet<QString> calls;
+    for (const FakeCorvane::Request& request : service.requests())
+        calls << FakeCorvane::formFields(request.body).value("adif").mid(8, 5);
+    return calls;
 }
 
-// As at logout: the program must close its window and end normally.
-bool terminate(QProcess& process)
+// The built program, headless, on a data folder of its own, with short pauses.
+struct Program
 {
-    ::kill(static_cast<pid_t>(process.processId()), SIGTERM);
-    return process.waitForFinished(10000) && process.exitStatus() == QProcess::NormalExit;
-}
+    explicit Program(const FakeCorvane& service, quint16 udpPort = freeUdpPort()) : port(udpPort)
+    {
+        dir.write("Tarvex.ini", "[Settings]\r\nUDPPort=" + QByteArray::number(port) + "\r\nCorvaneHost=" +
+                                    service.baseUrl().toString().toUtf8() +
+                                    "\r\nCorvaneEmailAddress=op@example.org\r\nCorvaneCallsign=Q9ABC\r\n"
+                                    "CorvanePassword=secret\r\n");
+    }
+    bool start(QProcess& process, QStringList command = {})
+    {
+        QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+        environment.insert("TARVEX_INTERVALS", "rebind=100,sync=20,retry=100,pause=50,longest=200");
+        environment.remove("DISPLAY");
+        environment.remove("QT_QPA_PLATFORM"); // headless by itself
+        process.setProcessEnvironment(environment);
+        command << TARVEX << "--data-dir" << dir.path();
+        process.start(command.takeFirst(), command);
+        return process.waitForStarted();
+    }
+    bool start() { return start(tarvex); }
+    void send(int from, int to, int gapMs = 0) const
+    {
+        QUdpSocket sender;
+        for (int serial = from; serial <= to; ++serial) {
+            sender.writeDatagram(contact(serial), QHostAddress::LocalHost, port);
+            if (gapMs)
+                QTest::qWait(gapMs);
+        }
+    }
+    int waiting() const { return int(Outbox::replay(dir.read("Outbox.txt")).size()); }
+    // Everything the program wrote to standard output so far.
+    const QByteArray& output()
+    {
+        out += tarvex.readAllStandardOutput();
+        return out;
+    }
+    bool stop(int signal = SIGTERM)
+    {
+        ::kill(static_cast<pid_t>(tarvex.processId()), signal);
+        return tarvex.waitForFinished(10000);
+    }
 
-// The fake-corvane tool; its first line names the address it listens on.
-QUrl startService(QProcess& service, const QStringList& arguments)
-{
-    service.start(FAKE_CORVANE, arguments);
-    if (!service.waitForStarted() || !service.waitForReadyRead(10000))
-        return {};
-    const QByteArray line = service.readLine().trimmed();
-    return QUrl(QString::fromUtf8(line.mid(line.indexOf("http"))));
-}
-
-bool sendContacts(quint16 port, int count)
-{
-    QProcess sender;
-    sender.start(SEND_CONTACT,
-                 {"--port", QString::number(port), "--count", QString::number(count), "--gap", "20"});
-    return sender.waitForFinished(10000) && sender.exitCode() == 0;
-}
+    TempDir dir;
+    quint16 port;
+    QProcess tarvex;
+    QByteArray out;
+};
 
 } // namespace
 
@@ -70,50 +99,114 @@ class TestProgram : public QObject
     Q_OBJECT
 
 private slots:
-    void contactsAreUploadedRefusedAndKeptOnExit();
+    void aCrashLosesNothingThatArrived();
+    void anOutageCatchesUpByItself();
+    void aHangUpKeepsEveryDatagram();
+    void oneTarvexPerDataFolder();
+    void headlessWithThePortTaken();
     void readOnlyProgramDirectoryUsesTheDataFolder();
 };
 
-// Between the real tools: send-contact plays the logger, fake-corvane the service.
-void TestProgram::contactsAreUploadedRefusedAndKeptOnExit()
+void TestProgram::aCrashLosesNothingThatArrived()
 {
-    TempDir dir;
-    QVERIFY(QFile::copy(TARVEX, dir.file("tarvex")));
-    QProcess service;
-    const QUrl serviceUrl = startService(service, {"--port", "0"});
-    QVERIFY(serviceUrl.port() > 0);
-    const quint16 port = freeUdpPort();
-    dir.write("Tarvex.ini", settingsFor(port, serviceUrl) + "CorvaneCallsign=Q9ABC\r\n");
-    QProcess tarvex;
-    QVERIFY(start(tarvex, {dir.file("tarvex")}));
-    QTRY_VERIFY_WITH_TIMEOUT(dir.read("Tarvex.ini").contains("Version="), 10000);
+    FakeCorvane service;
+    QVERIFY(service.listen());
+    service.setReply("/realtime.php", {200, "OK", 0ms, FakeCorvane::Fault::NeverAnswer});
+    Program program(service);
+    QVERIFY(program.start());
+    QTRY_VERIFY(program.dir.exists("Tarvex.lock"));
+    program.send(1, 12);
+    QTRY_COMPARE(service.requests().size(), 4); // four in flight, eight queued
+    QTRY_COMPARE(program.waiting(), 12);
+    QVERIFY(program.stop(SIGKILL));
 
-    QVERIFY(sendContacts(port, 3));
-    QTRY_VERIFY_WITH_TIMEOUT(dir.read("Tarvex.ini").contains("TotalRecordsUploaded=3\r\n"), 10000);
-    QByteArray requests; // the fake's output may still be in the pipe
-    QTRY_COMPARE_WITH_TIMEOUT((requests += service.readAll()).count("POST /realtime.php"), 3, 10000);
-    QVERIFY(requests.contains("callsign=Q9ABC"));
-    QVERIFY(requests.contains("<CALL:5>Q9XYZ <RST_RCVD:3>579 "));
+    service.setReply("/realtime.php", {});
+    QVERIFY(program.start());
+    QTRY_COMPARE(callsSent(service).size(), 12);
+    QTRY_COMPARE(program.waiting(), 0);
+    QVERIFY(!program.dir.exists("NotUploadedQsosLog.adi"));
+    QVERIFY(program.stop());
+    QCOMPARE(program.tarvex.exitCode(), 0);
+}
 
-    // The service goes away: the contact is reported and kept.
-    service.kill();
-    service.waitForFinished();
-    QVERIFY(sendContacts(port, 1));
-    QTRY_VERIFY_WITH_TIMEOUT(dir.exists("NotUploadedQsosLog.adi"), 10000);
-    QVERIFY(dir.read("ErrorLog.txt").contains("Could not reach the log service"));
+void TestProgram::anOutageCatchesUpByItself()
+{
+    FakeCorvane service;
+    QVERIFY(service.listen());
+    const quint16 servicePort = service.port();
+    Program program(service);
+    QVERIFY(program.start());
+    QTRY_VERIFY(program.output().contains("Listening on UDP port"));
+    service.stopListening();
+    program.send(1, 10, 20);
+    QVERIFY(service.listen(servicePort));
+    program.send(11, 20, 20);
+    QTRY_COMPARE(callsSent(service).size(), 20);
+    QTRY_COMPARE(program.waiting(), 0);
+    QVERIFY(!program.dir.exists("NotUploadedQsosLog.adi"));
+    const QByteArray errors = program.dir.read("ErrorLog.txt");
+    QCOMPARE(errors.count("----------"), 1);
+    QVERIFY(errors.contains(" - Corvane could not be reached\r\n"));
+    QVERIFY(program.stop());
+    QVERIFY(program.output().contains("Accepted"));
+}
 
-    // A slow service and a logout: the contact in flight is kept before the program ends.
-    const int keptBefore = dir.read("NotUploadedQsosLog.adi").count("<EOR>");
-    QProcess slowService;
-    QVERIFY(startService(slowService, {"--port", QString::number(serviceUrl.port()), "--delay", "20000"})
-                .isValid());
-    QVERIFY(sendContacts(port, 1));
-    QByteArray slowOutput;
-    QTRY_VERIFY_WITH_TIMEOUT((slowOutput += slowService.readAll()).contains("POST /realtime.php"), 10000);
-    QVERIFY(terminate(tarvex));
-    QCOMPARE(dir.read("NotUploadedQsosLog.adi").count("<EOR>"), keptBefore + 1);
-    slowService.kill();
-    slowService.waitForFinished();
+void TestProgram::aHangUpKeepsEveryDatagram()
+{
+    FakeCorvane service;
+    QVERIFY(service.listen());
+    service.setReply("/realtime.php", {200, "OK", 0ms, FakeCorvane::Fault::NeverAnswer});
+    Program program(service);
+    QVERIFY(program.start());
+    QTRY_VERIFY(program.output().contains("Listening on UDP port"));
+    program.send(1, 300);
+    QVERIFY(program.stop(SIGHUP)); // the terminal closed, with datagrams still on the socket
+    QCOMPARE(program.tarvex.exitStatus(), QProcess::NormalExit);
+    QCOMPARE(program.waiting(), 300);
+    QVERIFY(program.tarvex.readAllStandardError().contains("300 contact(s) stay in the outbox"));
+}
+
+void TestProgram::oneTarvexPerDataFolder()
+{
+    FakeCorvane service;
+    QVERIFY(service.listen());
+    Program program(service);
+    QVERIFY(program.start());
+    QTRY_VERIFY(program.dir.exists("Tarvex.lock"));
+    QTRY_VERIFY(program.dir.read("Tarvex.ini").contains("Version="));
+    const QStringList files = QDir(program.dir.path()).entryList(QDir::Files);
+    const QByteArray ini = program.dir.read("Tarvex.ini");
+
+    QProcess second;
+    QVERIFY(program.start(second));
+    QVERIFY(second.waitForFinished(10000));
+    QCOMPARE(second.exitCode(), 3);
+    QVERIFY(second.readAllStandardError().contains("Tarvex is already running (process " +
+                                                   QByteArray::number(program.tarvex.processId())));
+    QCOMPARE(QDir(program.dir.path()).entryList(QDir::Files), files);
+    QCOMPARE(program.dir.read("Tarvex.ini"), ini);
+    QVERIFY(program.stop());
+}
+
+void TestProgram::headlessWithThePortTaken()
+{
+    FakeCorvane service;
+    QVERIFY(service.listen());
+    auto* other = new QUdpSocket;
+    QVERIFY(other->bind(QHostAddress::AnyIPv4, 0));
+    Program program(service, other->localPort());
+    QVERIFY(program.start());
+    QByteArray out;
+    QByteArray err;
+    QTRY_VERIFY((out += program.tarvex.readAllStandardOutput()).contains("Not listening: "));
+    QTRY_VERIFY((err += program.tarvex.readAllStandardError()).contains("Failure: Error occured: "));
+    QVERIFY(err.contains("No display found: Tarvex runs headless"));
+    delete other;
+    QTRY_VERIFY((out += program.tarvex.readAllStandardOutput())
+                    .contains("Listening on UDP port " + QByteArray::number(program.port)));
+    program.send(1, 1);
+    QTRY_COMPARE(callsSent(service).size(), 1);
+    QVERIFY(program.stop());
 }
 
 // An installed copy cannot write next to itself, so settings and logs go to the user's data folder.
@@ -127,8 +220,7 @@ void TestProgram::readOnlyProgramDirectoryUsesTheDataFolder()
         const passwd* nobody = ::getpwnam("nobody");
         const QString setpriv = QStandardPaths::findExecutable("setpriv");
         if (!nobody || setpriv.isEmpty())
-            QSKIP("running as root without setpriv or a 'nobody' user: cannot make a directory read-only for "
-                  "the program");
+            QSKIP("running as root without setpriv or a 'nobody' user");
         uid = nobody->pw_uid;
         gid = nobody->pw_gid;
         command = {setpriv, QStringLiteral("--reuid=%1").arg(uid), QStringLiteral("--regid=%1").arg(gid),
@@ -145,30 +237,35 @@ void TestProgram::readOnlyProgramDirectoryUsesTheDataFolder()
 
     FakeCorvane service;
     QVERIFY(service.listen());
-    service.setReply("/realtime.php", {500, "Internal Server Error"});
+    service.setReply("/realtime.php", {200, "Invalid login"});
     const quint16 port = freeUdpPort();
-    root.write("home/data/Tarvex/Tarvex.ini", settingsFor(port, service.baseUrl()));
+    root.write("home/data/Tarvex/Tarvex.ini",
+               "[Settings]\r\nUDPPort=" + QByteArray::number(port) + "\r\nCorvaneHost=" +
+                   service.baseUrl().toString().toUtf8() +
+                   "\r\nCorvaneEmailAddress=a@b.c\r\nCorvaneCallsign=Q9ABC\r\nCorvanePassword=secret\r\n");
     for (const char* path : {"home", "home/data", "home/data/Tarvex", "home/data/Tarvex/Tarvex.ini"})
         QCOMPARE(::chown(QFile::encodeName(root.file(path)).constData(), uid, gid), 0);
 
     QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
     environment.insert("HOME", root.file("home"));
     environment.insert("XDG_DATA_HOME", root.file("home/data"));
+    environment.insert("QT_QPA_PLATFORM", "offscreen");
     environment.remove("XDG_RUNTIME_DIR");
     QProcess tarvex;
-    QVERIFY(start(tarvex, command << root.file("app/tarvex"), environment));
-    QTRY_VERIFY_WITH_TIMEOUT(root.read("home/data/Tarvex/Tarvex.ini").contains("Version="), 10000);
+    tarvex.setProcessEnvironment(environment);
+    command << root.file("app/tarvex");
+    tarvex.start(command.takeFirst(), command);
+    QVERIFY(tarvex.waitForStarted());
+    QTRY_VERIFY(root.read("home/data/Tarvex/Tarvex.ini").contains("Version="));
 
     QUdpSocket sender;
     sender.writeDatagram("<contactinfo><call>Q9RO</call></contactinfo>", QHostAddress::LocalHost, port);
-    QTRY_VERIFY_WITH_TIMEOUT(root.read("home/data/Tarvex/NotUploadedQsosLog.adi").contains("<CALL:4>Q9RO "),
-                             10000);
-    QVERIFY(root.read("home/data/Tarvex/ErrorLog.txt").contains("HTTP status 500 from the log service"));
-    QCOMPARE(service.requests().size(), 1);
-    QVERIFY(terminate(tarvex));
+    QTRY_VERIFY(root.read("home/data/Tarvex/NotUploadedQsosLog.adi").contains("<CALL:4>Q9RO "));
+    ::kill(static_cast<pid_t>(tarvex.processId()), SIGTERM);
+    QVERIFY(tarvex.waitForFinished(10000));
     QCOMPARE(QDir(root.file("app")).entryList(QDir::Files | QDir::Hidden), QStringList{"tarvex"});
     QFile::setPermissions(root.file("app"), readOnly | QFileDevice::WriteOwner); // for the clean-up
 }
 
-QTEST_GUILESS_MAIN(TestProgram)
+TARVEX_TEST(TestProgram)
 #include "tst_program.moc"

@@ -1,7 +1,10 @@
+#include "FileSizeLimit.h"
 #include "TempDir.h"
+#include "TestMain.h"
 #include "logs/DebugTrace.h"
 #include "logs/ErrorLog.h"
 #include "logs/LogFile.h"
+#include "logs/LogText.h"
 #include "logs/NonUploadedQsosLog.h"
 
 #include <QFile>
@@ -16,6 +19,9 @@ class TestLogs : public QObject
 private slots:
     void errorBlocksFollowEachOther();
     void nonUploadedHeaderOnlyForANewFile();
+    void aFailedAppendLeavesTheFileAsItWas();
+    void repliesAreSafeInTheLogs_data();
+    void repliesAreSafeInTheLogs();
     void debugEntriesSpanTheLinesOfTheirSetting();
     void timestampFollowsTheUsersLocale();
 };
@@ -42,7 +48,7 @@ void TestLogs::nonUploadedHeaderOnlyForANewFile()
     const NonUploadedQsosLog log(dir.file("NotUploadedQsosLog.adi"));
     const QByteArray header =
         "'The qso's listed below were not uploaded to Corvane due to an error occuring.\r\n"
-        "'You should manually upload this file to Corvane.\r\n\r\n";
+        "'You should manually upload this file to Corvane.\r\n<EOH>\r\n\r\n";
     QVERIFY(log.append("<CALL:1>A <EOR>"));
     QVERIFY(log.append("<CALL:1>B <EOR>")); // the file exists: no second header
     QCOMPARE(dir.read("NotUploadedQsosLog.adi"), header + "<CALL:1>A <EOR>\r\n<CALL:1>B <EOR>\r\n");
@@ -55,6 +61,53 @@ void TestLogs::nonUploadedHeaderOnlyForANewFile()
     QVERIFY(log.append("<CALL:1>D <EOR>"));
     QCOMPARE(dir.read("NotUploadedQsosLog.adi"), QByteArray("<CALL:1>D <EOR>\r\n"));
     QVERIFY(!NonUploadedQsosLog("/dev/full").append("<CALL:1>E <EOR>"));
+}
+
+void TestLogs::aFailedAppendLeavesTheFileAsItWas()
+{
+    TempDir dir;
+    const NonUploadedQsosLog log(dir.file("NotUploadedQsosLog.adi"));
+    QVERIFY(log.append("<CALL:1>A <EOR>"));
+    const QByteArray before = dir.read("NotUploadedQsosLog.adi");
+    {
+        FileSizeLimit full(before.size() + 5);
+        QString error;
+        QVERIFY(!log.append("<CALL:1>B <EOR>", &error));
+        QVERIFY(!error.isEmpty());
+        QVERIFY(!ErrorLog(dir.file("NotUploadedQsosLog.adi")).write("t", "s"));
+    }
+    QCOMPARE(dir.read("NotUploadedQsosLog.adi"), before); // not a byte of the cut record
+    QVERIFY(log.append("<CALL:1>C <EOR>"));
+    QCOMPARE(dir.read("NotUploadedQsosLog.adi"), before + "<CALL:1>C <EOR>\r\n");
+}
+
+void TestLogs::repliesAreSafeInTheLogs_data()
+{
+    QTest::addColumn<QByteArray>("reply");
+    QTest::addColumn<QString>("password");
+    QTest::addColumn<QString>("logged");
+    QTest::newRow("plain words") << QByteArray("Invalid login\r\ntry again") << "secret"
+                                 << "Invalid login\r\ntry again";
+    QTest::newRow("control characters") << QByteArray("a\x07\x1b[2Jb\tc") << "secret"
+                                        << QString::fromUtf8("a\uFFFD\uFFFD[2Jb\tc");
+    QTest::newRow("block markers") << QByteArray("x\n----------\n =Error Report End= \ny") << "secret"
+                                   << "x\n  ----------\n   =Error Report End= \ny";
+    QTest::newRow("password echoed plain and encoded")
+        << QByteArray("got password=p%26ss+w or p&ss w") << "p&ss w" << "got password=******** or ********";
+    QTest::newRow("short password left alone") << QByteArray("OK abc") << "abc" << "OK abc";
+    QTest::newRow("Latin-1") << QByteArray("Fehler \xE4") << "secret" << QString::fromUtf8("Fehler ä");
+}
+
+void TestLogs::repliesAreSafeInTheLogs()
+{
+    QFETCH(QByteArray, reply);
+    QFETCH(QString, password);
+    QTEST(LogText::safeReply(reply, password), "logged");
+
+    // 10 MiB of junk is cut to a stated length.
+    const QString junk = LogText::safeReply(QByteArray(10 << 20, 'x'), password);
+    QVERIFY(junk.size() < LogText::ReplyLimit + 100);
+    QVERIFY(junk.endsWith(QStringLiteral("[cut: the first 2000 of 10485760 characters are shown]")));
 }
 
 void TestLogs::debugEntriesSpanTheLinesOfTheirSetting()
@@ -80,5 +133,5 @@ void TestLogs::timestampFollowsTheUsersLocale()
     QCOMPARE(logTimestamp(afternoon), QStringLiteral("26.11.11 14:05:33"));
 }
 
-QTEST_GUILESS_MAIN(TestLogs)
+TARVEX_TEST(TestLogs)
 #include "tst_logs.moc"

@@ -1,10 +1,16 @@
+#include "FileSizeLimit.h"
 #include "TempDir.h"
+#include "TestMain.h"
+#include "capture/ContactCapture.h"
 #include "settings/AppPaths.h"
+#include "settings/InstanceLock.h"
 #include "settings/ProfileFile.h"
+#include "settings/SettingConversions.h"
 #include "settings/Settings.h"
 
 #include <QDir>
 #include <QFile>
+#include <QSysInfo>
 #include <QTest>
 
 #include <unistd.h>
@@ -35,7 +41,9 @@ private slots:
     void storedValuesReadBack();
     void replacesTheFileAtomically();
     void readOnlyFileStaysAsItWas();
+    void aFullDiskNeverCutsTheFile();
     void installedLayoutIsRecognised();
+    void oneTarvexPerDataFolder();
 };
 
 void TestSettings::readsNamesWithoutRegardToCaseOrBlanks()
@@ -103,6 +111,8 @@ void TestSettings::storedValuesReadBack()
     TempDir dir;
     const Settings settings = settingsIn(dir);
     const QString longValue(300, QLatin1Char('x'));
+    dir.write("Tarvex.ini", "[Settings]\r\n");
+    QFile::setPermissions(settings.path(), OwnerOnly | QFileDevice::ReadGroup | QFileDevice::ReadOther);
     QVERIFY(settings.SaveSettings("CorvanePassword", longValue, false));
     QCOMPARE(QFile::permissions(settings.path()) & UnixBits, OwnerOnly); // it holds a password
     QVERIFY(settings.SaveSettings("CorvaneCallsign", "", false));
@@ -147,6 +157,20 @@ void TestSettings::readOnlyFileStaysAsItWas()
     QCOMPARE(dir.read("Tarvex.ini"), before);
 }
 
+void TestSettings::aFullDiskNeverCutsTheFile()
+{
+    TempDir dir;
+    const Settings settings = settingsIn(dir);
+    settings.CheckforInIfile();
+    const QByteArray before = dir.read("Tarvex.ini");
+    {
+        FileSizeLimit full(20);
+        QVERIFY(!settings.SaveSettings("CorvaneCallsign", "Q9XYZ", false));
+    }
+    QCOMPARE(dir.read("Tarvex.ini"), before);
+    QCOMPARE(QDir(dir.path()).entryList(QDir::Files), QStringList{"Tarvex.ini"});
+}
+
 void TestSettings::installedLayoutIsRecognised()
 {
     TempDir dir;
@@ -157,5 +181,92 @@ void TestSettings::installedLayoutIsRecognised()
     QVERIFY(AppPaths::isInstalledLayout(dir.file("bin")));
 }
 
-QTEST_GUILESS_MAIN(TestSettings)
+void TestSettings::oneTarvexPerDataFolder()
+{
+    TempDir dir;
+    const AppPaths paths = AppPaths::forRunningProgram(dir.file("data"));
+    QCOMPARE(paths.directory(), dir.file("data"));
+    InstanceLock first(paths.lockFile());
+    QVERIFY(first.acquire());
+    InstanceLock second(paths.lockFile());
+    QString holder;
+    QVERIFY(!second.acquire(&holder));
+    QVERIFY2(holder.startsWith(QStringLiteral("process %1 ").arg(QCoreApplication::applicationPid())), qPrintable(holder));
+
+    // A copy that crashed left its lock behind; the process it names is gone.
+    TempDir other;
+    other.write("Tarvex.lock", "999999999\ntarvex\n" + QSysInfo::machineHostName().toUtf8() + "\n");
+    InstanceLock afterCrash(other.file("Tarvex.lock"));
+    QVERIFY(afterCrash.acquire());
+}
+namespace {
+
+template <typename T> QString shown(std::optional<T> value)
+{
+    return value ? QString::number(*value) : QStringLiteral("-");
+}
+
+} // namespace
+
+class TestSettingConversions : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void storedTextBecomesPortSwitchAndCount_data();
+    void storedTextBecomesPortSwitchAndCount();
+};
+
+void TestSettingConversions::storedTextBecomesPortSwitchAndCount_data()
+{
+    // clang-format off
+    QTest::addColumn<QString>("text");
+    QTest::addColumn<QString>("port"); // "-": does not convert
+    QTest::addColumn<QString>("boolean");
+    QTest::addColumn<QString>("count");
+
+    QTest::newRow("port") << "12060" << "12060" << "1" << "12060";
+    QTest::newRow("blanks around") << " 5000 " << "5000" << "1" << "5000";
+    QTest::newRow("lowest port") << "1" << "1" << "1" << "1";
+    QTest::newRow("highest port") << "65534" << "65534" << "1" << "65534";
+    QTest::newRow("65535") << "65535" << "-" << "1" << "65535";
+    QTest::newRow("zero") << "0" << "-" << "0" << "0";
+    QTest::newRow("negative") << "-1" << "-" << "1" << "-1";
+    QTest::newRow("rounds to zero") << "0.4" << "-" << "1" << "0";
+    QTest::newRow("rounds to 65535") << "65534.6" << "-" << "1" << "65535";
+    QTest::newRow("fraction rounds") << "12060.6" << "12061" << "1" << "12061";
+    QTest::newRow("half to even, down") << "8.5" << "8" << "1" << "8";
+    QTest::newRow("half to even, up") << "9.5" << "10" << "1" << "10";
+    QTest::newRow("exponent") << "1e3" << "1000" << "1" << "1000";
+    QTest::newRow("True") << "True" << "-" << "1" << "0";
+    QTest::newRow("false in lower case") << "false" << "-" << "0" << "0";
+    QTest::newRow("Yes") << "Yes" << "-" << "-" << "0";
+    QTest::newRow("empty") << "" << "-" << "-" << "0";
+    QTest::newRow("trailing letters") << "12abc" << "-" << "-" << "12";
+    QTest::newRow("blanks inside") << " 1 2\t3\n" << "-" << "-" << "123";
+    QTest::newRow("hex") << "&H1F" << "-" << "-" << "31";
+    QTest::newRow("octal") << "&o17" << "-" << "-" << "15";
+    QTest::newRow("largest count") << "2147483647" << "-" << "1" << "2147483647";
+    QTest::newRow("beyond 32 bits") << "2147483648" << "-" << "1" << "-";
+    QTest::newRow("far beyond") << "1e300" << "-" << "1" << "-";
+    // clang-format on
+}
+
+void TestSettingConversions::storedTextBecomesPortSwitchAndCount()
+{
+    QFETCH(QString, text);
+    QFETCH(QString, port);
+    QFETCH(QString, boolean);
+    QFETCH(QString, count);
+    QCOMPARE(shown(SettingConversions::toPort(text)), port);
+    QCOMPARE(IsValidPort(text), port != QLatin1String("-"));
+    if (IsValidPort(text))
+        QCOMPARE(QString::number(portFromText(text)), port);
+    QCOMPARE(shown(SettingConversions::toBoolean(text)), boolean);
+    QCOMPARE(shown(SettingConversions::toCount(text)), count);
+}
+
+TARVEX_TEST(TestSettings)
+TARVEX_TEST(TestSettingConversions)
 #include "tst_settings.moc"
+

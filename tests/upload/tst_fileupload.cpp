@@ -1,4 +1,5 @@
 #include "FakeCorvane.h"
+#include "TestMain.h"
 #include "TempDir.h"
 #include "upload/HttpFileUpload.h"
 
@@ -148,5 +149,5 @@ void TestHttpFileUpload::unknownCharacterSetsKeepEveryByte()
     QCOMPARE(HttpFileUpload::DecodeText("\xE9", QStringLiteral("x-unknown")), QStringLiteral("é"));
 }
 
-QTEST_GUILESS_MAIN(TestHttpFileUpload)
-#include "tst_httpfileupload.moc"
+TARVEX_TEST(TestHttpFileUpload)
+#include "tst_fileupload.moc"

@@ -1,4 +1,5 @@
 #include "FakeCorvane.h"
+#include "TestMain.h"
 #include "upload/UpdateChecker.h"
 
 #include <QNetworkAccessManager>
@@ -112,5 +113,5 @@ void TestUpdateChecker::checkEndsInOneVerdict()
     QTRY_COMPARE(fake.openRequests(), 0);
 }
 
-QTEST_GUILESS_MAIN(TestUpdateChecker)
+TARVEX_TEST(TestUpdateChecker)
 #include "tst_updatechecker.moc"

@@ -1,0 +1,62 @@
+#pragma once
+
+#include "status/StationStatus.h"
+
+#include <QIcon>
+#include <QObject>
+
+class QSystemTrayIcon;
+
+// The icon in the desktop's tray: its look says listening and fine,
+// contacts waiting, errors, or not listening; its tool tip gives the counts.
+class TrayIcon final : public QObject
+{
+    Q_OBJECT
+
+public:
+    TrayIcon(const QIcon& appIcon, QObject* parent = nullptr);
+
+    void show(StationStatus::Health health, const QString& toolTip);
+    void showMessage(const QString& title, const QString& text);
+
+    StationStatus::Health health() const { return m_health; }
+    QString toolTip() const { return m_toolTip; }
+
+    // The application icon with a badge in the health's colour.
+    static QIcon iconFor(const QIcon& appIcon, StationStatus::Health health);
+    static QColor badgeColour(StationStatus::Health health);
+
+signals:
+    void activated();
+
+private:
+    QIcon m_appIcon;
+    QSystemTrayIcon* m_icon = nullptr;
+    StationStatus::Health m_health = StationStatus::Health::Fine;
+    QString m_toolTip;
+    bool m_shown = false;
+};
+
+// Desktop notifications: through the freedesktop notification service where
+// one runs, else as the tray icon's messages, else not at all.
+class DesktopNotifier final : public QObject
+{
+    Q_OBJECT
+
+public:
+    enum class Route
+    {
+        NotificationService,
+        Tray,
+        None
+    };
+
+    explicit DesktopNotifier(TrayIcon* tray, QObject* parent = nullptr);
+
+    Route route() const { return m_route; }
+    void notify(const QString& title, const QString& text);
+
+private:
+    TrayIcon* m_tray;
+    Route m_route = Route::None;
+};

@@ -1,0 +1,334 @@
+#include "TempDir.h"
+#include "TestMain.h"
+#include "WorkedContact.h"
+#include "capture/AdifRecord.h"
+#include "capture/ContactCapture.h"
+#include "capture/ContactConverter.h"
+#include "outbox/Outbox.h"
+
+#include <QLocale>
+#include <QNetworkInterface>
+#include <QRegularExpression>
+#include <QSignalSpy>
+#include <QTest>
+#include <QUdpSocket>
+
+#include <initializer_list>
+#include <utility>
+
+namespace {
+
+using WorkedContact::Datagram;
+using WorkedContact::Record;
+
+// Converted, but none of the contact's elements was there.
+const QString Reduced =
+    QStringLiteral("<FREQ:0> <BAND:0> <QSO_DATE:0> <TIME_ON:0> <TX_PWR:2>-1 <FREQ_RX:0> <EOR>");
+// No record: the kind of datagram it was instead.
+const QString NoContact = QStringLiteral("no contact");
+const QString Unreadable = QStringLiteral("unreadable");
+const QString OtherDocument = QStringLiteral("other document");
+
+// The worked datagram with the text of some of its elements replaced.
+QByteArray with(std::initializer_list<std::pair<const char*, QByteArray>> values)
+{
+    QByteArray text = Datagram;
+    for (const auto& [element, value] : values) {
+        const qsizetype from = text.indexOf(QByteArray("<") + element + '>') + qstrlen(element) + 2;
+        text.replace(from, text.indexOf('<', from) - from, value);
+    }
+    return text;
+}
+
+// The worked record with some fields holding other (ASCII) values.
+QString recordWith(std::initializer_list<std::pair<QString, QString>> fields)
+{
+    QString text = Record;
+    for (const auto& [name, value] : fields) {
+        text.replace(QRegularExpression(QStringLiteral("<%1:\\d+>\\S* ").arg(name)),
+                     QStringLiteral("<%1:%2>%3 ").arg(name).arg(value.size()).arg(value));
+    }
+    return text;
+}
+
+QByteArray edited(QByteArray text, const QByteArray& from, const QByteArray& to)
+{
+    return text.replace(from, to);
+}
+
+} // namespace
+
+class TestContactConverter : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    // Datagram numbers use a point whatever the user's locale; every row runs
+    // where the locale writes a decimal comma and groups with points.
+    void initTestCase()
+    {
+        QLocale::setDefault(QLocale(QLocale::German, QLocale::Germany));
+        QCOMPARE(Record.size(), 211);
+    }
+
+    void datagramBecomesRecord_data();
+    void datagramBecomesRecord();
+    void everyBandEdgeBelongsToItsBand();
+    void adifFieldsReadBack();
+};
+
+void TestContactConverter::datagramBecomesRecord_data()
+{
+    // clang-format off
+    QTest::addColumn<QByteArray>("datagram");
+    QTest::addColumn<QString>("record"); // or what the datagram was instead
+
+    QTest::newRow("worked example") << Datagram << Record;
+    QTest::newRow("rcv missing") << edited(Datagram, "<rcv>579</rcv>", "")
+                                 << QString(Record).remove(QStringLiteral("<RST_RCVD:3>579 "));
+    QTest::newRow("empty mode kept") << with({{"mode", ""}}) << recordWith({{"MODE", ""}});
+    QTest::newRow("first of two calls")
+        << edited(Datagram, "</contactinfo>", "<call>Q8ZZZ</call></contactinfo>") << Record;
+    const qsizetype snt = Datagram.indexOf("<snt>");
+    const QByteArray head = Datagram.mid(13, snt - 13); // timestamp ... call, moved to the end
+    QTest::newRow("reordered")
+        << "<contactinfo>" + edited(Datagram.mid(snt), "</contactinfo>", head + "</contactinfo>") << Record;
+    QTest::newRow("found at any depth")
+        << edited(Datagram, "<call>Q9XYZ</call>", "<qso><call>Q9XYZ</call></qso>") << Record;
+    QTest::newRow("text taken as it stands")
+        << with({{"call", " Q9XYZ "}}) << QString(Record).replace("<CALL:5>Q9XYZ ", "<CALL:7> Q9XYZ  ");
+    QTest::newRow("power in datagram ignored")
+        << edited(Datagram, "<extra>", "<power>100</power><txpwr>5</txpwr><extra>") << Record;
+    QTest::newRow("only the root") << QByteArray("<contactinfo/>") << Reduced;
+
+    QTest::newRow("capitalised gate word") << edited(Datagram, "contactinfo", "CONTACTINFO") << NoContact;
+    QTest::newRow("no gate word") << QByteArray("hello from the logger") << NoContact;
+    QTest::newRow("gate word in non-XML text") << QByteArray("contactinfo is not XML") << Unreadable;
+    QTest::newRow("gate word outside the root")
+        << edited(Datagram, "contactinfo>", "radioinfo>") + "<!-- contactinfo -->" << OtherDocument;
+    QTest::newRow("cut short") << Datagram.chopped(3) << Unreadable;
+    QTest::newRow("namespaced") << QByteArray("<contactinfo xmlns=\"urn:x\"><call>Q9XYZ</call></contactinfo>")
+                                << OtherDocument;
+    QTest::newRow("bare ampersand escaped") << with({{"exchange1", "R&D"}}) << recordWith({{"SRX_STRING", "R&D"}});
+    QTest::newRow("references kept beside a bare one")
+        << with({{"exchange1", "&amp;&#65;&#x42;&lt;R&D"}}) << recordWith({{"SRX_STRING", "&AB<R&D"}});
+    QTest::newRow("still broken after escaping") << edited(Datagram, "</call>", "</cal>") + "R&D" << Unreadable;
+
+    const auto frequency = [](const char* name, const char* tenHertz, const QString& mhz, const char* band) {
+        QTest::newRow(name) << with({{"txfreq", tenHertz}, {"rxfreq", tenHertz}})
+                            << recordWith({{"FREQ", mhz}, {"BAND", band}, {"FREQ_RX", mhz}});
+    };
+    frequency("2 m", "14420012", "144.20012", "2M");
+    frequency("trailing 1", "1400001", "14.00001", "20M");
+    frequency("three decimals kept", "1420000", "14.200", "20M");
+    frequency("zeros after the third dropped", "1420010", "14.2001", "20M");
+    frequency("below 1 MHz no leading zero", "50000", ".500", "");
+    frequency("rounded to five decimals", "1420012.6", "14.20013", "20M");
+    frequency("60 m is no band", "535712", "5.35712", "");
+    frequency("letters", "abc", "", "");
+    frequency("empty", "", "", "");
+    frequency("decimal comma", "1420012,5", "", "");
+    frequency("infinity", "inf", "", "");
+    frequency("huge", "1e20", "1000000000000000.000", "");
+    frequency("20 m lower edge", "1400000", "14.000", "20M");
+    frequency("below 20 m", "1399999", "13.99999", "");
+
+    const auto timestamp = [](const char* name, const char* text, const char* date, const char* time) {
+        QTest::newRow(name) << with({{"timestamp", text}})
+                            << recordWith({{"QSO_DATE", date}, {"TIME_ON", time}});
+    };
+    timestamp("slashes", "2011/11/26 14:05:33", "20111126", "140533");
+    timestamp("T separator", "2011-11-26T14:05:33", "20111126", "140533");
+    timestamp("fraction", "2011-11-26 14:05:33.250", "20111126", "140533");
+    timestamp("single digits", "2011-1-6 4:05:33", "20110106", "040533");
+    timestamp("midnight", "2011-11-26 00:00:00", "20111126", "000000");
+    timestamp("date only", "2011-11-26", "20111126", "000000");
+    timestamp("leap day", "2012-02-29 23:59:59", "20120229", "235959");
+    timestamp("no such day", "2011-02-29 12:00:00", "", "");
+    timestamp("hour 24", "2011-11-26 24:00:00", "", "");
+    timestamp("minute 60", "2011-11-26 14:60:00", "", "");
+    timestamp("second 60", "2011-11-26 14:05:60", "", "");
+    timestamp("words", "yesterday", "", "");
+    timestamp("empty", "", "", "");
+    timestamp("trailing junk", "2011-11-26 14:05:33 xyz", "", "");
+
+    QTest::newRow("non-ASCII call sign")
+        << with({{"call", "OZ/D\xC3\x84" "1\xC3\x98\xC3\x86"}})
+        << QString(Record).replace("<CALL:5>Q9XYZ", QString::fromUtf8("<CALL:8>OZ/DÄ1ØÆ"));
+    QTest::newRow("Latin-1 datagram")
+        << with({{"call", "D\xC4" "A\xFF"}})
+        << QString(Record).replace("<CALL:5>Q9XYZ", QString::fromLatin1("<CALL:4>D\xC4" "A\xFF"));
+    QTest::newRow("letter outside the BMP counts once")
+        << with({{"exchange1", "\xF0\x9F\x93\xBB"}})
+        << QString(Record).replace("<SRX_STRING:2>14", QString::fromUtf8("<SRX_STRING:1>\xF0\x9F\x93\xBB"));
+
+    QByteArray laughs = "<?xml version=\"1.0\"?><!DOCTYPE contactinfo [<!ENTITY l0 \"lol\">";
+    for (int i = 1; i < 10; ++i) {
+        const QByteArray tenOfTheLast = ("&l" + QByteArray::number(i - 1) + ";").repeated(10);
+        laughs += "<!ENTITY l" + QByteArray::number(i) + " \"" + tenOfTheLast + "\">";
+    }
+    // Too many expansions fail the first reading; escaped, the references stay as text.
+    QTest::newRow("billion laughs")
+        << laughs + "]><contactinfo><call>&l9;</call></contactinfo>" << "<CALL:4>&l9; " + Reduced;
+    QTest::newRow("external entity")
+        << QByteArray("<?xml version=\"1.0\"?><!DOCTYPE contactinfo [<!ENTITY x SYSTEM "
+                      "\"file:///etc/passwd\">]><contactinfo><call>&x;</call></contactinfo>")
+        << "<CALL:0> " + Reduced; // never read
+    QTest::newRow("deep nesting") << "<contactinfo>" + QByteArray("<a>").repeated(8000) << Unreadable;
+    QTest::newRow("64 KiB in one element")
+        << "<contactinfo><call>" + QByteArray(65000, 'X') + "</call></contactinfo>"
+        << "<CALL:65000>" + QString(65000, QLatin1Char('X')) + " " + Reduced;
+    // clang-format on
+}
+
+void TestContactConverter::datagramBecomesRecord()
+{
+    QFETCH(QByteArray, datagram);
+    QFETCH(QString, record);
+    AdifRecord built;
+    const Conversion conversion = ContactConverter::convert(ContactConverter::datagramText(datagram), built);
+    const QString kinds[] = {NoContact, OtherDocument, Unreadable, QString()};
+    QCOMPARE(kinds[int(conversion.kind)].isEmpty() ? built.text() : kinds[int(conversion.kind)], record);
+    if (conversion.kind != DatagramKind::Contact)
+        QVERIFY(built.isEmpty());
+    QCOMPARE(conversion.problem.isEmpty(), record != Unreadable && record != OtherDocument);
+}
+
+void TestContactConverter::everyBandEdgeBelongsToItsBand()
+{
+    const std::tuple<const char*, double, double> bands[] = {
+        {"160M", 1800, 2000},   {"80M", 3500, 4000},     {"40M", 7000, 7300},  {"30M", 10100, 10150},
+        {"20M", 14000, 14350},  {"17M", 18068, 18168},   {"15M", 21000, 21450}, {"12M", 24890, 24990},
+        {"10M", 28000, 29700},  {"6M", 50000, 54000},    {"2M", 144000, 148000}};
+    for (const auto& [name, lower, upper] : bands) {
+        QCOMPARE(GetBandForFrequency(QString::number(lower)), QString::fromLatin1(name));
+        QCOMPARE(GetBandForFrequency(QString::number(upper)), QString::fromLatin1(name));
+        QCOMPARE(GetBandForFrequency(QString::number(lower - 0.01, 'f', 2)), QString());
+        QCOMPARE(GetBandForFrequency(QString::number(upper + 0.01, 'f', 2)), QString());
+    }
+    QCOMPARE(GetBandForFrequency(QStringLiteral("14200,12")), QString()); // a point, whatever the locale
+}
+
+void TestContactConverter::adifFieldsReadBack()
+{
+    QCOMPARE(adifField(Record, u"CALL"), QStringLiteral("Q9XYZ"));
+    QCOMPARE(adifField(Record, u"band"), QStringLiteral("20M"));
+    QCOMPARE(adifField(Record, u"FREQ_RX"), QStringLiteral("14.20012"));
+    QCOMPARE(adifField(QString::fromUtf8("<SRX_STRING:1>\xF0\x9F\x93\xBB <MODE:2>CW <EOR>"), u"MODE"),
+             QStringLiteral("CW"));
+    QCOMPARE(adifField(Record, u"GRIDSQUARE"), QString());
+}
+
+namespace {
+
+// A capture on this thread (its socket needs no thread of its own to be
+// tested) with its outbox in a throw-away folder.
+struct Capture
+{
+    Capture() : outbox(dir.file("Outbox.txt")), capture(outbox, nullptr, DebugTrace(dir.file("DebugLog.txt")))
+    {
+        outbox.open();
+        QObject::connect(&capture, &ContactCapture::captured,
+                         [this](const CaptureBatch& batch) { contacts += batch.contacts; });
+    }
+
+    TempDir dir;
+    Outbox outbox;
+    ContactCapture capture;
+    QList<CapturedContact> contacts;
+};
+
+quint16 freeUdpPort()
+{
+    QUdpSocket probe;
+    probe.bind(QHostAddress::AnyIPv4, 0);
+    return probe.localPort();
+}
+
+} // namespace
+
+class TestContactCapture : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void everyDatagramIsStoredBeforeItIsHandedOn();
+    void aTakenPortIsTriedAgain();
+    void listensOnEveryAddress();
+};
+
+void TestContactCapture::everyDatagramIsStoredBeforeItIsHandedOn()
+{
+    Capture rig;
+    QSignalSpy listening(&rig.capture, &ContactCapture::listening);
+    rig.capture.bind(0);
+    QCOMPARE(listening.size(), 1);
+    const quint16 port = listening.first().first().value<quint16>();
+
+    QUdpSocket sender;
+    constexpr int Burst = 600; // more than one batch, arriving while batches are handed on
+    for (int i = 0; i < Burst; ++i)
+        sender.writeDatagram(WorkedContact::datagramWithCall('Q' + QByteArray::number(1000 + i)), QHostAddress::LocalHost, port);
+    sender.writeDatagram("<contactinfo><call>", QHostAddress::LocalHost, port);
+    sender.writeDatagram("just text", QHostAddress::LocalHost, port);
+    QTRY_COMPARE(rig.contacts.size(), Burst + 2);
+
+    // In arrival order, with rising keys, each already in the outbox.
+    const QList<Outbox::Entry> stored = Outbox::replay(rig.dir.read("Outbox.txt"));
+    QCOMPARE(stored.size(), Burst);
+    for (int i = 0; i < Burst; ++i) {
+        QCOMPARE(rig.contacts[i].kind, DatagramKind::Contact);
+        QCOMPARE(rig.contacts[i].key, stored[i].key);
+        QCOMPARE(stored[i].record, WorkedContact::recordWithCall('Q' + QString::number(1000 + i)));
+    }
+    QCOMPARE(rig.contacts[Burst].kind, DatagramKind::Unreadable);
+    QCOMPARE(rig.contacts[Burst + 1].kind, DatagramKind::NoContact);
+
+    // Automatic upload off: shown, converted, not added.
+    rig.capture.setAutoUpload(false);
+    sender.writeDatagram(WorkedContact::Datagram, QHostAddress::LocalHost, port);
+    QTRY_COMPARE(rig.contacts.size(), Burst + 3);
+    QCOMPARE(rig.contacts.last().key, 0u);
+    QCOMPARE(rig.contacts.last().record, WorkedContact::Record);
+    QCOMPARE(rig.outbox.waitingCount(), Burst);
+}
+
+void TestContactCapture::aTakenPortIsTriedAgain()
+{
+    Capture rig;
+    auto* other = new QUdpSocket;
+    const quint16 port = freeUdpPort();
+    QVERIFY(other->bind(QHostAddress::AnyIPv4, port));
+    rig.capture.setRebindInterval(std::chrono::milliseconds(50));
+    QSignalSpy listening(&rig.capture, &ContactCapture::listening);
+    QSignalSpy refused(&rig.capture, &ContactCapture::notListening);
+    rig.capture.bind(port);
+    QCOMPARE(refused.size(), 1);
+    QCOMPARE(refused.first().at(0).value<quint16>(), port);
+    QVERIFY(!refused.first().at(1).toString().isEmpty());
+    delete other; // the other program goes away
+    QTRY_COMPARE(listening.size(), 1);
+    QCOMPARE(listening.first().first().value<quint16>(), port);
+}
+
+void TestContactCapture::listensOnEveryAddress()
+{
+    // Other stations' computers send to this one's network address, not to loopback.
+    QHostAddress external;
+    for (const QHostAddress& address : QNetworkInterface::allAddresses()) {
+        if (address.protocol() == QAbstractSocket::IPv4Protocol && !address.isLoopback())
+            external = address;
+    }
+    if (external.isNull())
+        QSKIP("this machine has no address besides loopback");
+    Capture rig;
+    const quint16 port = freeUdpPort();
+    rig.capture.bind(port);
+    QUdpSocket sender;
+    sender.writeDatagram(WorkedContact::Datagram, external, port);
+    QTRY_COMPARE(rig.contacts.size(), 1);
+}
+
+TARVEX_TEST(TestContactConverter)
+TARVEX_TEST(TestContactCapture)
+#include "tst_capture.moc"
