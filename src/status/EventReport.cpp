@@ -23,12 +23,12 @@ void EventReport::attach(StationStatus& status, ContactPipeline& pipeline)
                 refused(adifField(record, u"CALL"), reason);
             });
     connect(&pipeline, &ContactPipeline::contactKept, this, &EventReport::kept);
-    connect(&pipeline, &ContactPipeline::datagramUnreadable, this,
-            [this](const QString& reason) { state(QStringLiteral("unreadable"), tr("Contact datagram could not be read: %1").arg(reason)); });
-    connect(&status, &StationStatus::changed, this, [this, &status] {
-        state(QStringLiteral("listening"), status.listeningText());
-        state(QStringLiteral("waiting"), status.waitingText());
+    connect(&pipeline, &ContactPipeline::datagramUnreadable, this, [this](const QString& reason) {
+        state(QStringLiteral("unreadable"), tr("Contact datagram could not be read: %1").arg(reason));
     });
+    // The status changes with every contact; its texts are made once per line.
+    m_status = &status;
+    connect(&status, &StationStatus::changed, this, &EventReport::gathered);
 }
 
 void EventReport::accepted(const QString& call)
@@ -80,6 +80,11 @@ void EventReport::gathered()
 void EventReport::flush()
 {
     m_timer->stop();
+    if (m_status) {
+        state(QStringLiteral("listening"), m_status->listeningText());
+        state(QStringLiteral("waiting"), m_status->waitingText());
+        m_timer->stop(); // what state() gathered goes into this line
+    }
     QStringList parts;
     for (const auto& [kind, text] : std::as_const(m_states)) {
         if (!text.isEmpty())
@@ -90,7 +95,9 @@ void EventReport::flush()
     if (m_acceptedCount == 1)
         parts << tr("Accepted %1").arg(m_accepted.first());
     else if (m_acceptedCount > 1)
-        parts << tr("Accepted %1 contacts (%2 ...)").arg(m_acceptedCount).arg(m_accepted.join(QStringLiteral(", ")));
+        parts << tr("Accepted %1 contacts (%2 ...)")
+                     .arg(m_acceptedCount)
+                     .arg(m_accepted.join(QStringLiteral(", ")));
     if (m_refusedCount == 1)
         parts << tr("Refused %1: %2").arg(m_refusedCall, m_refusedReason);
     else if (m_refusedCount > 1)

@@ -42,6 +42,7 @@ private:
     void gathered();
 
     Writer m_writer;
+    StationStatus* m_status = nullptr;
     QTimer* m_timer = nullptr;
     QStringList m_accepted;
     int m_acceptedCount = 0;

@@ -20,8 +20,11 @@ Notifications::Notifications(QObject* parent) : QObject(parent), m_refusals(new 
 
 void Notifications::attach(StationStatus& status, ContactPipeline& pipeline, RealtimeUploader& uploader)
 {
-    connect(&status, &StationStatus::changed, this,
-            [this, &status] { holdChanged(status.hold(), status.waiting(), status.waitingText()); });
+    connect(&status, &StationStatus::changed, this, [this, &status] {
+        // The text is made only when it is told; the status changes with every contact.
+        const bool starts = !m_waiting && isWaiting(status.hold(), status.waiting());
+        holdChanged(status.hold(), status.waiting(), starts ? status.waitingText() : QString());
+    });
     connect(&pipeline, &ContactPipeline::contactRefused, this,
             [this](quint64, const QString&, const QString& reason) { refused(reason); });
     connect(&uploader, &RealtimeUploader::serviceBack, this,
@@ -33,10 +36,15 @@ void Notifications::setRefusalWindow(std::chrono::milliseconds window)
     m_refusals->setInterval(window);
 }
 
-void Notifications::holdChanged(UploadHold hold, int waiting, const QString& waitingText)
+bool Notifications::isWaiting(UploadHold hold, int waiting)
 {
     // Pausing is the operator's own choice; nothing to tell.
-    const bool waitingNow = waiting > 0 && hold != UploadHold::None && hold != UploadHold::Paused;
+    return waiting > 0 && hold != UploadHold::None && hold != UploadHold::Paused;
+}
+
+void Notifications::holdChanged(UploadHold hold, int waiting, const QString& waitingText)
+{
+    const bool waitingNow = isWaiting(hold, waiting);
     if (waitingNow && !m_waiting)
         emit notify(tr("Contacts are waiting for Corvane"), waitingText);
     m_waiting = waitingNow;

@@ -35,6 +35,8 @@ signals:
     void notify(const QString& title, const QString& text);
 
 private:
+    static bool isWaiting(UploadHold hold, int waiting);
+
     QTimer* m_refusals = nullptr;
     int m_moreRefused = 0;
     QString m_lastReason;

@@ -59,7 +59,8 @@ QString versionText()
 
 frmMain::frmMain(const AppPaths& paths, Prompter& prompter, QWidget* parent)
     : QMainWindow(parent), m_paths(paths), m_prompter(prompter),
-      m_settings(paths.settingsFile(), paths.debugLog()), m_receiveBuffer(ContactCapture::DefaultReceiveBuffer),
+      m_settings(paths.settingsFile(), paths.debugLog()),
+      m_receiveBuffer(ContactCapture::DefaultReceiveBuffer),
       m_outbox(std::make_unique<Outbox>(paths.outbox()))
 {
     setupUi();
@@ -128,8 +129,9 @@ void frmMain::Form_Load()
     const QString storedPort = m_settings.GetSettings(SettingKey::Port, DefaultPort);
     const std::optional<quint16> port = SettingConversions::toPort(storedPort);
     if (!port)
-        reportUnusableSetting(tr("The UDPPort setting \"%1\" is not a port from 1 to 65534; Tarvex listens on %2 instead")
-                                  .arg(storedPort, DefaultPort));
+        reportUnusableSetting(
+            tr("The UDPPort setting \"%1\" is not a port from 1 to 65534; Tarvex listens on %2 instead")
+                .arg(storedPort, DefaultPort));
     BindSocket(port.value_or(DefaultPort.toUShort()));
 
     mnuDebug_Click(
@@ -137,15 +139,15 @@ void frmMain::Form_Load()
             ? 0
             : 1);
 
-    const ServiceBase service = resolveServiceBase(SettingKey::ServiceHost,
-                                                   m_settings.GetSettings(SettingKey::ServiceHost, {}),
-                                                   QString::fromUtf8(BuildInfo::ServiceHost));
+    const ServiceBase service =
+        resolveServiceBase(SettingKey::ServiceHost, m_settings.GetSettings(SettingKey::ServiceHost, {}),
+                           QString::fromUtf8(BuildInfo::ServiceHost));
     m_uploader->setEndpoint(serviceUrl(service.url, QStringLiteral("/realtime.php")), service.problem);
     if (!service.problem.isEmpty())
         reportUnusableSetting(service.problem);
-    const ServiceBase update = resolveServiceBase(SettingKey::UpdateHost,
-                                                  m_settings.GetSettings(SettingKey::UpdateHost, {}),
-                                                  QString::fromUtf8(BuildInfo::UpdateHost));
+    const ServiceBase update =
+        resolveServiceBase(SettingKey::UpdateHost, m_settings.GetSettings(SettingKey::UpdateHost, {}),
+                           QString::fromUtf8(BuildInfo::UpdateHost));
     if (!update.problem.isEmpty())
         reportUnusableSetting(update.problem);
 
@@ -177,11 +179,13 @@ void frmMain::Form_Load()
     Common::HookWindow(this, [this] { stopErrorIndicator(); });
 
     if (!waiting.isEmpty()) {
-        m_status->setFailure(tr("%n contact(s) from the last run are being sent", nullptr, int(waiting.size())));
+        m_status->setFailure(
+            tr("%n contact(s) from the last run are being sent", nullptr, int(waiting.size())));
         m_pipeline->resume(waiting);
     }
     if (!m_headless)
-        restoreGeometry(QSettings(m_paths.windowState(), QSettings::IniFormat).value("geometry").toByteArray());
+        restoreGeometry(
+            QSettings(m_paths.windowState(), QSettings::IniFormat).value("geometry").toByteArray());
 }
 
 void frmMain::connectHandlers()
@@ -206,7 +210,8 @@ void frmMain::connectHandlers()
             startErrorIndicator();
     });
     m_uploader->setCredentialSource([this] {
-        return Credentials{txtCorvaneEmailAddress->text(), txtCorvanePassword->text(), txtCorvaneCallsign->text()};
+        return Credentials{txtCorvaneEmailAddress->text(), txtCorvanePassword->text(),
+                           txtCorvaneCallsign->text()};
     });
 
     connect(txtCorvaneEmailAddress, &QLineEdit::textChanged, this,
@@ -237,9 +242,10 @@ void frmMain::connectHandlers()
             activateWindow();
         });
     }
-    auto* notifier = new DesktopNotifier(m_tray, this);
-    if (!m_headless)
+    if (!m_headless) {
+        auto* notifier = new DesktopNotifier(m_tray, this);
         connect(m_notifications, &Notifications::notify, notifier, &DesktopNotifier::notify);
+    }
 }
 
 void frmMain::BindSocket(qint64 port)
@@ -247,8 +253,8 @@ void frmMain::BindSocket(qint64 port)
     m_portInUse = static_cast<quint16>(port);
     m_reportedPort = 0;
     txtPort->setText(QString::number(m_portInUse));
-    QMetaObject::invokeMethod(m_capture, [capture = m_capture, p = m_portInUse] { capture->bind(p); },
-                              Qt::QueuedConnection);
+    QMetaObject::invokeMethod(
+        m_capture, [capture = m_capture, p = m_portInUse] { capture->bind(p); }, Qt::QueuedConnection);
 }
 
 void frmMain::onListening(quint16 port)
@@ -373,9 +379,9 @@ void frmMain::mnuClearErrorLog_Click()
         showStatus(tr("%1 does not exist yet.").arg(QFileInfo(log).fileName()));
         return;
     }
-    const Prompter::Answer answer =
-        m_prompter.message(this, tr("Delete the error log?\r\n%1").arg(QDir::toNativeSeparators(log.fileName())),
-                           QString(), Prompter::Buttons::YesNo, Prompter::Icon::Exclamation);
+    const Prompter::Answer answer = m_prompter.message(
+        this, tr("Delete the error log?\r\n%1").arg(QDir::toNativeSeparators(log.fileName())), QString(),
+        Prompter::Buttons::YesNo, Prompter::Icon::Exclamation);
     if (answer != Prompter::Answer::Yes || log.remove())
         return;
     m_prompter.message(this, tr("The error log could not be deleted:\r\n%1").arg(log.errorString()),
@@ -526,7 +532,8 @@ void frmMain::closeEvent(QCloseEvent* event)
 {
     if (!m_unloaded) {
         const auto stayText = [this](int waiting) {
-            return tr("%n contact(s) stay in the outbox (%1); the next start of Tarvex sends them.", nullptr, waiting)
+            return tr("%n contact(s) stay in the outbox (%1); the next start of Tarvex sends them.", nullptr,
+                      waiting)
                 .arg(QDir::toNativeSeparators(m_paths.outbox()));
         };
         // Asked before the window goes, told on standard error after every
