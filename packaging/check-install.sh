@@ -2,7 +2,9 @@
 # Installs a built tree into a scratch prefix and checks what a desktop and a
 # package manager rely on: nothing lands outside the prefix, only the program
 # is installed, the menu entry names a program and an icon that exist, every
-# bitmap icon has the size its directory claims, and the manual page renders.
+# bitmap icon has the size its directory claims, the manual page renders, the
+# systemd user unit starts the installed program and passes systemd's checks,
+# and the copyright file and a changelog for this version are there.
 # Usage: check-install.sh CMAKE BUILD_DIR [ICON_SIZE...]
 set -euo pipefail
 
@@ -74,6 +76,40 @@ else
     [ -z "$warnings" ] || fail "groff warns about the manual page: $warnings"
   fi
 fi
+
+unit="$prefix/lib/systemd/user/tarvex.service"
+if [ -f "$unit" ]; then
+  read -r unit_exe unit_args < <(sed -n 's/^ExecStart=//p' "$unit") || true
+  [ "$unit_exe" = /usr/bin/tarvex ] && [ -x "$stage$unit_exe" ] ||
+    fail "the user unit runs '$unit_exe', not the installed /usr/bin/tarvex"
+  [ "$unit_args" = --headless ] || fail "the user unit runs tarvex with '$unit_args', not --headless"
+  if command -v systemd-analyze >/dev/null; then
+    # Checked as the user manager would load it, against the staged program
+    # rather than whatever this machine has installed.
+    runtime="$stage/run" && mkdir -p "$runtime"
+    sed "s|^ExecStart=$unit_exe|ExecStart=$stage$unit_exe|" "$unit" >"$runtime/tarvex.service"
+    complaints="$(XDG_RUNTIME_DIR="$runtime" systemd-analyze verify --user --man=no \
+      "$runtime/tarvex.service" 2>&1)" || true
+    [ -z "$complaints" ] || fail "systemd-analyze verify: $complaints"
+  fi
+else
+  fail "no systemd user unit at lib/systemd/user/tarvex.service"
+fi
+
+doc="$prefix/share/doc/tarvex"
+[ -s "$doc/copyright" ] || fail "no copyright file at share/doc/tarvex/copyright"
+if [ -f "$doc/changelog.Debian.gz" ]; then
+  # The newest entry must be for the version being installed: "tarvex (X-R) ...".
+  logged="$(gzip -dc "$doc/changelog.Debian.gz" | sed -n '1s/^tarvex (\(.*\)-[^-]*).*/\1/p')"
+  built="$("$prefix/bin/tarvex" --version | sed -n 's/^Tarvex //p')" || true
+  [ "$logged" = "$built" ] || fail "the changelog's newest entry is for '$logged', the program is '$built'"
+else
+  fail "no changelog at share/doc/tarvex/changelog.Debian.gz"
+fi
+# A time stamp in a gzip header (bytes 4-7) makes every rebuild differ.
+for gz in "$doc/changelog.Debian.gz" "$prefix/share/man/man1/tarvex.1.gz"; do
+  [ ! -f "$gz" ] || [ "$(od -An -tu4 -j4 -N4 "$gz" | tr -d ' ')" = 0 ] || fail "$gz carries a time stamp"
+done
 
 if [ "$failures" -ne 0 ]; then
   echo "$failures packaging check(s) failed" >&2
