@@ -122,7 +122,12 @@ QString RecentContacts::stateText(State state, const QString& detail)
 
 QVariant RecentContacts::data(const QModelIndex& index, int role) const
 {
-    if (!index.isValid() || index.row() >= m_published.size() || role != Qt::DisplayRole)
+    if (!index.isValid() || index.row() >= m_published.size())
+        return {};
+    // A reason too long for its column reads whole in the tool tip.
+    if (role == Qt::ToolTipRole && index.column() == StateColumn)
+        return data(index, Qt::DisplayRole);
+    if (role != Qt::DisplayRole)
         return {};
     const Row& row = m_published[index.row()];
     switch (index.column()) {

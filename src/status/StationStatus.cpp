@@ -143,7 +143,8 @@ QString StationStatus::listeningText() const
         return tr("Listening on UDP port %1").arg(m_port);
     if (m_notListeningReason.isEmpty())
         return tr("Not listening yet");
-    return tr("Not listening: %1 (UDP port %2)").arg(m_notListeningReason).arg(m_port);
+    // The port first: a narrow window cuts the end of the line.
+    return tr("Not listening: UDP port %1 - %2").arg(m_port).arg(m_notListeningReason);
 }
 
 QString StationStatus::countsText() const

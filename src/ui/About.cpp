@@ -40,6 +40,7 @@ bool About::isCheckingForUpdate() const
 void About::setupUi(const QString& dataFolder)
 {
     setObjectName(QStringLiteral("About"));
+    setFocusPolicy(Qt::StrongFocus);
     // Moves over the background must arrive without a button held.
     setMouseTracking(true);
 
@@ -219,6 +220,14 @@ void About::mouseMoveEvent(QMouseEvent* event)
     QWidget::mouseMoveEvent(event);
 }
 
+void About::showEvent(QShowEvent* event)
+{
+    // The window itself takes the focus first: a link drawn with a focus
+    // frame before anyone pressed Tab looks pressed.
+    setFocus(Qt::OtherFocusReason);
+    QWidget::showEvent(event);
+}
+
 void About::keyPressEvent(QKeyEvent* event)
 {
     if (event->key() == Qt::Key_Escape) {
@@ -239,7 +248,7 @@ QColor About::linkColour() const
 {
     const QPalette theme = palette();
     return Palette::readable(LinkColour, theme.color(QPalette::Window),
-                             {theme.color(QPalette::Link), theme.color(QPalette::WindowText)});
+                             {theme.color(QPalette::Link), QColor(120, 170, 255), theme.color(QPalette::WindowText)});
 }
 
 QColor About::hotLinkColour() const

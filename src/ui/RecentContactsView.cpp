@@ -26,7 +26,7 @@ RecentContactsView::RecentContactsView(RecentContacts& model, QWidget* parent)
     auto* layout = new QVBoxLayout(this);
     layout->setContentsMargins(0, 0, 0, 0);
     layout->addWidget(m_table);
-    resize(fontMetrics().averageCharWidth() * 90, fontMetrics().height() * 24);
+    resize(fontMetrics().averageCharWidth() * 120, fontMetrics().height() * 24);
 
     // New contacts arrive at the bottom; the view follows them unless the
     // operator has scrolled up to read.

@@ -235,26 +235,25 @@ void frmMain::setupStatusBar()
     lblFailure = named(new QLabel(panels), "lblFailure");
     lblCounts = named(new QLabel(panels), "lblCounts");
     lblWaiting = named(new QLabel(panels), "lblWaiting");
-    for (QLabel* label : {StatusPanel1, lblFailure, lblWaiting}) {
+    for (QLabel* label : {StatusPanel1, lblListening, lblFailure, lblWaiting}) {
         // A long text is cut off rather than widening the window; its tool tip has it whole.
         label->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);
     }
-    lblListening->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
     lblCounts->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
     lblWaiting->setWordWrap(true);
     lblWaiting->hide();
     lblFailure->hide();
 
-    // Three lines: what is happening now and whether Tarvex listens; the last
-    // failure and the session's counts; why contacts are held up, when they are.
+    // What is happening now; whether Tarvex listens; the last failure and
+    // the session's counts; why contacts are held up, when they are.
     auto* grid = new QGridLayout(panels);
     grid->setContentsMargins(3, 0, 3, 0);
     grid->setVerticalSpacing(0);
-    grid->addWidget(StatusPanel1, 0, 0);
-    grid->addWidget(lblListening, 0, 1);
-    grid->addWidget(lblFailure, 1, 0);
-    grid->addWidget(lblCounts, 1, 1);
-    grid->addWidget(lblWaiting, 2, 0, 1, 2);
+    grid->addWidget(StatusPanel1, 0, 0, 1, 2);
+    grid->addWidget(lblListening, 1, 0, 1, 2);
+    grid->addWidget(lblFailure, 2, 0);
+    grid->addWidget(lblCounts, 2, 1);
+    grid->addWidget(lblWaiting, 3, 0, 1, 2);
     grid->setColumnStretch(0, 1);
     StatusBar1->addWidget(panels, 1);
     setStatusBar(StatusBar1);

@@ -47,7 +47,7 @@ void TestStationStatus::textsAndHealthFollowTheState_data()
     QTest::newRow("error reported") << true << UploadHold::None << 0 << true << listening << ""
                                     << int(Health::Errors);
     QTest::newRow("not listening") << false << UploadHold::None << 0 << false
-                                   << "Not listening: address in use (UDP port 12060)" << ""
+                                   << "Not listening: UDP port 12060 - address in use" << ""
                                    << int(Health::NotListening);
 }
 
