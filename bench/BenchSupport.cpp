@@ -4,6 +4,7 @@
 #include <QElapsedTimer>
 #include <QEventLoop>
 #include <QFile>
+#include <QFileInfo>
 #include <QProcess>
 #include <QRegularExpression>
 #include <QTextStream>
@@ -25,6 +26,11 @@ void Table::addRow(const QStringList& cells)
     m_rows.append(cells);
 }
 
+void Table::addNote(const QString& note)
+{
+    m_notes.append(note);
+}
+
 void Table::print() const
 {
     QList<qsizetype> widths;
@@ -42,7 +48,8 @@ void Table::print() const
         for (qsizetype i = 0; i < widths.size(); ++i) {
             const QString cell = i < m_rows[r].size() ? m_rows[r][i] : QString();
             // Text left, figures right, as a reader scans them.
-            const bool figure = r > 0 && i > 0;
+            static const QRegularExpression number(QStringLiteral("^[-+]?[0-9]"));
+            const bool figure = r > 0 && i > 0 && number.match(cell).hasMatch();
             line += QLatin1Char(' ') +
                     (figure ? cell.rightJustified(widths[i]) : cell.leftJustified(widths[i])) +
                     QStringLiteral(" |");
@@ -55,6 +62,8 @@ void Table::print() const
             out << rule << "\n";
         }
     }
+    for (const QString& note : m_notes)
+        out << "  " << note << "\n";
     out.flush();
 }
 
@@ -121,6 +130,13 @@ bool udpPortBound(quint16 port)
     return false;
 }
 
+QString loadNote()
+{
+    QFile file(QStringLiteral("/proc/loadavg"));
+    const QByteArray load = file.open(QIODevice::ReadOnly) ? file.readAll().split(' ').first() : "?";
+    return QStringLiteral("load average %1 (1 min) at the end").arg(QString::fromLatin1(load));
+}
+
 qint64 residentKiB(qint64 pid)
 {
     QFile status(QStringLiteral("/proc/%1/status").arg(pid));
@@ -151,26 +167,57 @@ int serialIn(const QString& text)
     return match.hasMatch() ? match.captured(1).toInt() : -1;
 }
 
-bool startTarvex(QProcess& process, const QString& program, const QString& directory,
-                 const QByteArray& settings)
+QByteArray bridgeSettings(const QString& service, quint16 port)
 {
+    return "[Settings]\r\nCorvaneEmailAddress=op@example.org\r\nCorvaneCallsign=Q9ABC\r\n"
+           "CorvanePassword=secret\r\nAutoUploadEnabled=True\r\nCorvaneHost=" +
+           service.toUtf8() + "\r\nUDPPort=" + QByteArray::number(port) + "\r\n";
+}
+
+namespace {
+
+bool writeFile(const QString& path, const QByteArray& bytes)
+{
+    QFile file(path);
+    return file.open(QIODevice::WriteOnly | QIODevice::Truncate) && file.write(bytes) == bytes.size();
+}
+
+} // namespace
+
+bool startTarvex(QProcess& process, const QString& program, const QString& directory,
+                 const QByteArray& settings, const QStringList& extraArguments)
+{
+    // A copy beside its settings, so a program that reads Tarvex.ini beside
+    // itself and one that is told the directory find the same file.
     const QString copy = QDir(directory).filePath(QStringLiteral("tarvex"));
     if (!QFile::exists(copy) && !QFile::copy(program, copy))
         return false;
-    QFile ini(QDir(directory).filePath(QStringLiteral("Tarvex.ini")));
-    if (!ini.open(QIODevice::WriteOnly | QIODevice::Truncate) || ini.write(settings) != settings.size())
+    if (!writeFile(QDir(directory).filePath(QStringLiteral("Tarvex.ini")), settings))
         return false;
-    ini.close();
 
     QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
     environment.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
     process.setProcessEnvironment(environment);
-    process.setProcessChannelMode(QProcess::ForwardedErrorChannel);
-    process.start(copy, {});
+    process.setWorkingDirectory(directory);
+    process.start(copy, QStringList{QStringLiteral("--headless"), QStringLiteral("--data-dir"), directory} +
+                            extraArguments);
     return process.waitForStarted();
 }
 
-void stopTarvex(QProcess& process)
+bool startPeer(QProcess& process, const QString& python, const QString& script, const QString& directory,
+               const QByteArray& settings)
+{
+    const QString copy = QDir(directory).filePath(QFileInfo(script).fileName());
+    if (!QFile::exists(copy) && !QFile::copy(script, copy))
+        return false;
+    if (!writeFile(QDir(directory).filePath(QStringLiteral("Tarvex.ini")), settings))
+        return false;
+    process.setWorkingDirectory(directory);
+    process.start(python, {copy});
+    return process.waitForStarted();
+}
+
+void stopProcess(QProcess& process)
 {
     if (process.state() == QProcess::NotRunning)
         return;
@@ -179,6 +226,141 @@ void stopTarvex(QProcess& process)
         process.kill();
         process.waitForFinished();
     }
+}
+
+namespace {
+
+QByteArray readProcFile(const QString& path)
+{
+    // /proc files report a size of 0, so read until the end rather than by size.
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly | QIODevice::Unbuffered))
+        return {};
+    return file.readAll();
+}
+
+qint64 statusField(const QByteArray& status, const QByteArray& key)
+{
+    const qsizetype at = status.indexOf('\n' + key + ':');
+    if (at < 0)
+        return 0;
+    const qsizetype start = at + key.size() + 2;
+    const qsizetype end = status.indexOf('\n', start);
+    return status.mid(start, end < 0 ? -1 : end - start).trimmed().toLongLong();
+}
+
+QHash<qint64, ThreadCounters> readThreads(qint64 pid)
+{
+    QHash<qint64, ThreadCounters> threads;
+    const QString root = QStringLiteral("/proc/%1/task").arg(pid);
+    for (const QString& entry : QDir(root).entryList(QDir::Dirs | QDir::NoDotAndDotDot)) {
+        const QString task = root + QLatin1Char('/') + entry;
+        const QByteArray schedstat = readProcFile(task + QStringLiteral("/schedstat"));
+        const QByteArray status = readProcFile(task + QStringLiteral("/status"));
+        if (schedstat.isEmpty() || status.isEmpty())
+            continue; // ended while being read
+        ThreadCounters counters;
+        counters.name = QString::fromUtf8(readProcFile(task + QStringLiteral("/comm")).trimmed());
+        counters.cpuNs = schedstat.split(' ').first().toLongLong();
+        counters.switches = statusField(status, "voluntary_ctxt_switches") +
+                            statusField(status, "nonvoluntary_ctxt_switches");
+        threads.insert(entry.toLongLong(), counters);
+    }
+    return threads;
+}
+
+} // namespace
+
+void ThreadMeter::start(qint64 pid)
+{
+    m_pid = pid;
+    m_first = readThreads(pid);
+    m_last = m_first;
+    m_ended = 0;
+}
+
+void ThreadMeter::poll()
+{
+    const QHash<qint64, ThreadCounters> now = readThreads(m_pid);
+    for (auto it = m_last.cbegin(); it != m_last.cend(); ++it) {
+        if (!now.contains(it.key()))
+            ++m_ended;
+    }
+    // A thread that ended keeps its last figures; it is counted once.
+    for (auto it = now.cbegin(); it != now.cend(); ++it)
+        m_last.insert(it.key(), it.value());
+}
+
+qint64 ThreadMeter::cpuNs() const
+{
+    qint64 total = 0;
+    for (auto it = m_last.cbegin(); it != m_last.cend(); ++it)
+        total += it.value().cpuNs - m_first.value(it.key()).cpuNs;
+    return total;
+}
+
+qint64 ThreadMeter::switches() const
+{
+    qint64 total = 0;
+    for (auto it = m_last.cbegin(); it != m_last.cend(); ++it)
+        total += it.value().switches - m_first.value(it.key()).switches;
+    return total;
+}
+
+QList<std::pair<QString, qint64>> ThreadMeter::switchesByThread() const
+{
+    QList<std::pair<QString, qint64>> byName;
+    QList<qint64> ids = m_last.keys();
+    std::sort(ids.begin(), ids.end()); // the main thread first, the rest as they began
+    for (const qint64 id : ids) {
+        const qint64 count = m_last.value(id).switches - m_first.value(id).switches;
+        const QString& name = m_last.value(id).name;
+        const auto same =
+            std::find_if(byName.begin(), byName.end(),
+                         [&](const std::pair<QString, qint64>& seen) { return seen.first == name; });
+        if (same == byName.end())
+            byName.append({name, count});
+        else
+            same->second += count;
+    }
+    return byName;
+}
+
+int ThreadMeter::threadsBegun() const
+{
+    int begun = 0;
+    for (auto it = m_last.cbegin(); it != m_last.cend(); ++it) {
+        if (!m_first.contains(it.key()))
+            ++begun;
+    }
+    return begun;
+}
+
+qint64 udpDrops(quint16 port)
+{
+    const QByteArray needle = ':' + QByteArray::number(port, 16).toUpper().rightJustified(4, '0');
+    qint64 drops = -1;
+    for (const char* table : {"/proc/net/udp", "/proc/net/udp6"}) {
+        const QList<QByteArray> lines = readProcFile(QString::fromLatin1(table)).split('\n');
+        for (qsizetype i = 1; i < lines.size(); ++i) {
+            // The local address is the second column, the drops the last.
+            const QList<QByteArray> columns = lines[i].simplified().split(' ');
+            if (columns.size() > 12 && columns[1].endsWith(needle))
+                drops = std::max<qint64>(drops, 0) + columns.last().toLongLong();
+        }
+    }
+    return drops;
+}
+
+qint64 udpReceiveBuffer(quint16 port)
+{
+    QProcess ss;
+    ss.start(QStringLiteral("ss"), {QStringLiteral("-uamnH"), QStringLiteral("sport = :%1").arg(port)});
+    if (!ss.waitForFinished(5000) || ss.exitCode() != 0)
+        return -1;
+    static const QRegularExpression pattern(QStringLiteral("\\brb(\\d+)"));
+    const QRegularExpressionMatch match = pattern.match(QString::fromUtf8(ss.readAllStandardOutput()));
+    return match.hasMatch() ? match.captured(1).toLongLong() : -1;
 }
 
 } // namespace Bench

@@ -15,10 +15,12 @@ echo "  OS:       $(. /etc/os-release && echo "$PRETTY_NAME"), kernel $(uname -r
 echo "  Compiler: $("$compiler" --version | head -1), $build_type"
 echo "  Qt:       $(dpkg-query -W -f='${Version}' libqt6core6 2>/dev/null || echo unknown)"
 echo "  Load:     $(cut -d' ' -f1-3 /proc/loadavg) (1, 5, 15 min) before the run"
+echo "  UDP:      net.core.rmem_max $(cat /proc/sys/net/core/rmem_max), rmem_default $(cat /proc/sys/net/core/rmem_default)"
 
 failed=0
 "$bin/bench_conversion" || failed=1
-"$bin/bench_latency" --tarvex "$bin/tarvex" --floor "$bin/bench_latency_floor" || failed=1
-"$bin/bench_burst" --fake "$bin/fake-corvane" --sender "$bin/send-contact" || failed=1
+"$bin/bench_bridges" --tarvex "$bin/tarvex" --sender "$bin/send-contact" || failed=1
 "$bin/bench_footprint" --tarvex "$bin/tarvex" || failed=1
+echo
+echo "Load: $(cut -d' ' -f1-3 /proc/loadavg) (1, 5, 15 min) after the run"
 exit $failed
