@@ -40,6 +40,7 @@ bool append(const QString& path, const QByteArray& bytes, bool synced, QString* 
     // Unbuffered: a buffer that failed to flush would be written again on
     // close, after the cut-back below.
     QFile file(path);
+    const bool existed = file.exists();
     if (!file.open(QIODevice::WriteOnly | QIODevice::Append | QIODevice::Unbuffered)) {
         if (error)
             *error = file.errorString();
@@ -52,8 +53,14 @@ bool append(const QString& path, const QByteArray& bytes, bool synced, QString* 
         ok = false;
         reason = qt_error_string();
     }
-    if (!ok)
-        file.resize(before);
+    if (!ok) {
+        // A file this write created goes again: left empty, it would count as
+        // existing and the next write would leave out what starts a new file.
+        if (existed)
+            file.resize(before);
+        else
+            file.remove();
+    }
     if (!ok && error)
         *error = reason;
     return ok;

@@ -12,10 +12,13 @@ class HeadlessPrompter final : public Prompter
 public:
     explicit HeadlessPrompter(std::FILE* out = stderr) : m_out(out) {}
 
-    Answer message(QWidget* parent, const QString& text, const QString& title, Buttons buttons, Icon icon) override;
+    Answer message(QWidget* parent, const QString& text, const QString& title, Buttons buttons,
+                   Icon icon) override;
     QString openFileName(QWidget* parent, const QString& title, const QString& directory,
                          const QString& filter) override;
     void openUrl(const QUrl& url) override;
+    // Nobody sees a task bar here; the event lines already say what happened.
+    void requestAttention(QWidget*) override {}
 
     static Answer defaultAnswer(Buttons buttons);
 

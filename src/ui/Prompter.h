@@ -43,4 +43,8 @@ public:
 
     // Files come as QUrl::fromLocalFile; the outcome is not reported.
     virtual void openUrl(const QUrl& url) = 0;
+
+    // Asks the desktop to draw the operator's eye to the window (a flashing
+    // task bar entry) until the window is activated.
+    virtual void requestAttention(QWidget* window) = 0;
 };

@@ -1,5 +1,6 @@
 #include "ui/QtPrompter.h"
 
+#include <QApplication>
 #include <QDesktopServices>
 #include <QFileDialog>
 #include <QMessageBox>
@@ -81,6 +82,11 @@ QString QtPrompter::openFileName(QWidget* parent, const QString& title, const QS
 void QtPrompter::openUrl(const QUrl& url)
 {
     QDesktopServices::openUrl(url);
+}
+
+void QtPrompter::requestAttention(QWidget* window)
+{
+    QApplication::alert(window, 0);
 }
 
 QStringList QtPrompter::nameFilters(const QString& barSeparated)

@@ -13,6 +13,7 @@ public:
     QString openFileName(QWidget* parent, const QString& title, const QString& directory,
                          const QString& filter) override;
     void openUrl(const QUrl& url) override;
+    void requestAttention(QWidget* window) override;
 
     // "ADIF (*.adi) | *.adi|All files (*.*)|*.*" -> {"ADIF (*.adi)", "All files (*.*)"}
     static QStringList nameFilters(const QString& barSeparated);

@@ -498,7 +498,7 @@ void frmMain::ProgramErrorFlash(bool Status)
     if (!Status)
         return; // activating the window ends the desktop's attention request
     showStatus(ErrorIndicatorText);
-    QApplication::alert(this, 0);
+    m_prompter.requestAttention(this);
 }
 
 void frmMain::changeEvent(QEvent* event)

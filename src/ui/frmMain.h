@@ -1,7 +1,11 @@
 #pragma once
 
+#include "capture/ContactCapture.h"
+#include "outbox/DiskKeeper.h"
 #include "settings/AppPaths.h"
 #include "settings/Settings.h"
+#include "status/Notifications.h"
+#include "upload/RealtimeUploader.h"
 
 #include <QElapsedTimer>
 #include <QMainWindow>
@@ -22,14 +26,10 @@ class QPushButton;
 class QStatusBar;
 class QTimer;
 class About;
-class ContactCapture;
 class ContactPipeline;
-class DiskKeeper;
 class ManualUpload;
-class Notifications;
 class Outbox;
 class Prompter;
-class RealtimeUploader;
 class RecentContacts;
 class RecentContactsView;
 class StationStatus;
@@ -47,14 +47,14 @@ public:
     // Every wait the window's parts make, so tests need not wait them out.
     struct Timings
     {
-        std::chrono::milliseconds rebind{5000};
-        std::chrono::milliseconds outboxSync{250};
-        std::chrono::milliseconds diskRetry{10000};
-        std::chrono::milliseconds firstPause{2000};
-        std::chrono::milliseconds longestPause{60000};
-        std::chrono::milliseconds requestTimeout{30000};
+        std::chrono::milliseconds rebind = ContactCapture::DefaultRebindInterval;
+        std::chrono::milliseconds outboxSync = DiskKeeper::DefaultSyncDelay;
+        std::chrono::milliseconds diskRetry = DiskKeeper::DefaultRetryInterval;
+        std::chrono::milliseconds firstPause = RealtimeUploader::FirstPause;
+        std::chrono::milliseconds longestPause = RealtimeUploader::LongestPause;
+        std::chrono::milliseconds requestTimeout = RealtimeUploader::DefaultTimeout;
         std::chrono::milliseconds errorFlash{30000};
-        std::chrono::milliseconds refusalNotices{60000};
+        std::chrono::milliseconds refusalNotices = Notifications::DefaultRefusalWindow;
     };
     static constexpr std::chrono::milliseconds RefreshInterval{100};
 

@@ -26,7 +26,7 @@ struct UploadResult
 {
     UploadContact contact;
     bool accepted = false;
-    QByteArray reply;      // the judged part of the body
+    QByteArray reply; // the judged part of the body
     int httpStatus = 0;
     QString failure;       // why it was refused when the service's words do not say it
     QByteArray reportBody; // the body as sent, the password written as "********"
@@ -71,7 +71,12 @@ public:
     QUrl endpoint() const { return m_endpoint; }
     void setCredentialSource(std::function<Credentials()> source);
     void setTimeout(std::chrono::milliseconds timeout) { m_timeout = timeout; }
+    std::chrono::milliseconds timeout() const { return m_timeout; }
     void setPauses(std::chrono::milliseconds first, std::chrono::milliseconds longest);
+    std::pair<std::chrono::milliseconds, std::chrono::milliseconds> pauses() const
+    {
+        return {m_firstPause, m_longestPause};
+    }
     void setPaused(bool paused);
     // The login was edited: contacts held for it may go now.
     void loginChanged();

@@ -105,6 +105,7 @@ private slots:
     void oneTarvexPerDataFolder();
     void headlessWithThePortTaken();
     void readOnlyProgramDirectoryUsesTheDataFolder();
+    void anInstalledCopyKeepsItsFilesInTheDataFolder();
 };
 
 void TestProgram::aCrashLosesNothingThatArrived()
@@ -265,6 +266,26 @@ void TestProgram::readOnlyProgramDirectoryUsesTheDataFolder()
     QVERIFY(tarvex.waitForFinished(10000));
     QCOMPARE(QDir(root.file("app")).entryList(QDir::Files | QDir::Hidden), QStringList{"tarvex"});
     QFile::setPermissions(root.file("app"), readOnly | QFileDevice::WriteOwner); // for the clean-up
+}
+
+// Root may write to /usr/bin, which is still no place for settings and logs.
+void TestProgram::anInstalledCopyKeepsItsFilesInTheDataFolder()
+{
+    TempDir root;
+    QVERIFY(QDir(root.path()).mkpath("usr/bin") && QDir(root.path()).mkpath("usr/share/applications"));
+    QVERIFY(QFile::copy(TARVEX, root.file("usr/bin/tarvex")));
+    root.write("usr/share/applications/tarvex.desktop", "[Desktop Entry]\n");
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    environment.insert("XDG_DATA_HOME", root.file("data"));
+    environment.insert("QT_QPA_PLATFORM", "offscreen");
+    QProcess tarvex;
+    tarvex.setProcessEnvironment(environment);
+    tarvex.start(root.file("usr/bin/tarvex"), {});
+    QVERIFY(tarvex.waitForStarted());
+    QTRY_VERIFY(root.read("data/Tarvex/Tarvex.ini").contains("Version="));
+    ::kill(static_cast<pid_t>(tarvex.processId()), SIGTERM);
+    QVERIFY(tarvex.waitForFinished(10000));
+    QCOMPARE(QDir(root.file("usr/bin")).entryList(QDir::Files | QDir::Hidden), QStringList{"tarvex"});
 }
 
 TARVEX_TEST(TestProgram)

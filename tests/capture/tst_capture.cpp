@@ -197,9 +197,9 @@ void TestContactConverter::datagramBecomesRecord()
 void TestContactConverter::everyBandEdgeBelongsToItsBand()
 {
     const std::tuple<const char*, double, double> bands[] = {
-        {"160M", 1800, 2000},   {"80M", 3500, 4000},     {"40M", 7000, 7300},  {"30M", 10100, 10150},
-        {"20M", 14000, 14350},  {"17M", 18068, 18168},   {"15M", 21000, 21450}, {"12M", 24890, 24990},
-        {"10M", 28000, 29700},  {"6M", 50000, 54000},    {"2M", 144000, 148000}};
+        {"160M", 1800, 2000},  {"80M", 3500, 4000},   {"40M", 7000, 7300},   {"30M", 10100, 10150},
+        {"20M", 14000, 14350}, {"17M", 18068, 18168}, {"15M", 21000, 21450}, {"12M", 24890, 24990},
+        {"10M", 28000, 29700}, {"6M", 50000, 54000},  {"2M", 144000, 148000}};
     for (const auto& [name, lower, upper] : bands) {
         QCOMPARE(GetBandForFrequency(QString::number(lower)), QString::fromLatin1(name));
         QCOMPARE(GetBandForFrequency(QString::number(upper)), QString::fromLatin1(name));
@@ -253,6 +253,7 @@ class TestContactCapture : public QObject
 
 private slots:
     void everyDatagramIsStoredBeforeItIsHandedOn();
+    void closingReadsWhatIsStillOnTheSocket();
     void aTakenPortIsTriedAgain();
     void listensOnEveryAddress();
 };
@@ -268,7 +269,8 @@ void TestContactCapture::everyDatagramIsStoredBeforeItIsHandedOn()
     QUdpSocket sender;
     constexpr int Burst = 600; // more than one batch, arriving while batches are handed on
     for (int i = 0; i < Burst; ++i)
-        sender.writeDatagram(WorkedContact::datagramWithCall('Q' + QByteArray::number(1000 + i)), QHostAddress::LocalHost, port);
+        sender.writeDatagram(WorkedContact::datagramWithCall('Q' + QByteArray::number(1000 + i)),
+                             QHostAddress::LocalHost, port);
     sender.writeDatagram("<contactinfo><call>", QHostAddress::LocalHost, port);
     sender.writeDatagram("just text", QHostAddress::LocalHost, port);
     QTRY_COMPARE(rig.contacts.size(), Burst + 2);
@@ -291,6 +293,20 @@ void TestContactCapture::everyDatagramIsStoredBeforeItIsHandedOn()
     QCOMPARE(rig.contacts.last().key, 0u);
     QCOMPARE(rig.contacts.last().record, WorkedContact::Record);
     QCOMPARE(rig.outbox.waitingCount(), Burst);
+}
+
+void TestContactCapture::closingReadsWhatIsStillOnTheSocket()
+{
+    Capture rig;
+    const quint16 port = freeUdpPort();
+    rig.capture.bind(port);
+    QUdpSocket sender;
+    for (int i = 0; i < 50; ++i)
+        sender.writeDatagram(WorkedContact::Datagram, QHostAddress::LocalHost, port);
+    // Closing before the event loop has seen them: they are on the socket only.
+    QTest::qWait(0);
+    rig.capture.drain();
+    QCOMPARE(rig.outbox.waitingCount(), 50);
 }
 
 void TestContactCapture::aTakenPortIsTriedAgain()

@@ -67,7 +67,13 @@ void TestLogs::aFailedAppendLeavesTheFileAsItWas()
 {
     TempDir dir;
     const NonUploadedQsosLog log(dir.file("NotUploadedQsosLog.adi"));
+    {
+        FileSizeLimit full(10);
+        QVERIFY(!log.append("<CALL:1>A <EOR>"));
+    }
+    QVERIFY(!dir.exists("NotUploadedQsosLog.adi")); // so the next write starts with the header
     QVERIFY(log.append("<CALL:1>A <EOR>"));
+    QVERIFY(dir.read("NotUploadedQsosLog.adi").startsWith(NonUploadedQsosLog::header().toUtf8()));
     const QByteArray before = dir.read("NotUploadedQsosLog.adi");
     {
         FileSizeLimit full(before.size() + 5);
@@ -88,13 +94,15 @@ void TestLogs::repliesAreSafeInTheLogs_data()
     QTest::addColumn<QString>("logged");
     QTest::newRow("plain words") << QByteArray("Invalid login\r\ntry again") << "secret"
                                  << "Invalid login\r\ntry again";
-    QTest::newRow("control characters") << QByteArray("a\x07\x1b[2Jb\tc") << "secret"
-                                        << QString::fromUtf8("a\uFFFD\uFFFD[2Jb\tc");
+    QTest::newRow("control characters")
+        << QByteArray("a\x07\x1b[2Jb\tc") << "secret" << QString::fromUtf8("a\uFFFD\uFFFD[2Jb\tc");
     QTest::newRow("block markers") << QByteArray("x\n----------\n =Error Report End= \ny") << "secret"
                                    << "x\n  ----------\n   =Error Report End= \ny";
     QTest::newRow("password echoed plain and encoded")
-        << QByteArray("got password=p%26ss+w or p&ss w") << "p&ss w" << "got password=******** or ********";
-    QTest::newRow("short password left alone") << QByteArray("OK abc") << "abc" << "OK abc";
+        << QByteArray("got password=p%26ss+w or p&ss w") << "p&ss w"
+        << "got password=******** or ********";
+    QTest::newRow("short password left alone") << QByteArray("OK abc") << "abc"
+                                               << "OK abc";
     QTest::newRow("Latin-1") << QByteArray("Fehler \xE4") << "secret" << QString::fromUtf8("Fehler ä");
 }
 

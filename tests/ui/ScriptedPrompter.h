@@ -34,6 +34,7 @@ public:
     QString openFileName(QWidget* parent, const QString& title, const QString& directory,
                          const QString& filter) override;
     void openUrl(const QUrl& url) override;
+    void requestAttention(QWidget*) override { ++attentionRequests; }
 
     QQueue<Answer> answers;
     QQueue<QString> fileNames;
@@ -41,4 +42,5 @@ public:
     QList<Message> messages;
     QList<FileDialog> fileDialogs;
     QList<QUrl> openedUrls;
+    int attentionRequests = 0;
 };

@@ -127,7 +127,8 @@ void TestManualUpload::nothingIsSentWithoutAFile()
     m_dir->write("Tarvex.ini", "[Settings]\r\nCorvaneHost=ftp://example.org\r\n");
     m_window->txtUploadADIFPathCorvane->setText(filePath());
     m_window->cmbProcessandUpload->click();
-    QVERIFY(m_prompter->messages.last().text.startsWith("The CorvaneHost setting \"ftp://example.org\" is not"));
+    QVERIFY(
+        m_prompter->messages.last().text.startsWith("The CorvaneHost setting \"ftp://example.org\" is not"));
     QCoreApplication::processEvents();
     QVERIFY(m_fake->requests().isEmpty());
     QVERIFY(m_window->cmbProcessandUpload->isEnabled());
@@ -143,6 +144,8 @@ void TestManualUpload::accepted_data()
     QTest::newRow("No keeps") << Contacts << Answer::No << false;
     QTest::newRow("Yes keeps a file that grew") << Contacts + "<CALL:4>W1AW <EOR>\r\n"
                                                 << Answer::Yes << false;
+    QTest::newRow("Yes keeps a file changed to the same size")
+        << QByteArray(Contacts).replace(Contacts.size() - 9, 1, "X") << Answer::Yes << false;
 }
 
 void TestManualUpload::accepted()
@@ -163,6 +166,7 @@ void TestManualUpload::accepted()
     m_prompter->answers << Answer::Ok << answer;
     m_window->cmbProcessandUpload->click();
     QCOMPARE(m_window->StatusPanel1->text(), QStringLiteral("File Uploading!"));
+    QCOMPARE(m_manual->activeUpload()->Timeout(), 60000ms); // a stalled transfer ends after a minute
     QStringList progress;
     connect(m_manual->activeUpload(), &HttpFileUpload::progress, this,
             [&] { progress << m_window->StatusPanel1->text(); });
@@ -191,7 +195,10 @@ void TestManualUpload::accepted()
         "Would you like to delete \r\n" + filePath() + " ?"};
     if (meanwhile != Contacts && answer == Answer::Yes)
         expected << "The file\r\n" + filePath() +
-                        "\r\nreceived new contacts since the upload and was kept, so that they are not lost.";
+                        (meanwhile.startsWith(Contacts)
+                             ? "\r\nreceived new contacts since the upload and was kept, so that they are "
+                               "not lost."
+                             : "\r\nchanged since the upload and was kept, so that nothing in it is lost.");
     QCOMPARE(shown, expected);
     QCOMPARE(m_dir->exists("upload.adi"), !deleted);
     QCOMPARE(m_window->txtUploadADIFPathCorvane->text(), QString());
@@ -261,7 +268,6 @@ void TestManualUpload::failed()
 }
 
 TARVEX_TEST(TestManualUpload)
-
 
 namespace {
 
@@ -431,7 +437,6 @@ void TestAbout::keyboardAndDarkThemes()
 
 TARVEX_TEST(TestAbout)
 
-
 class TestQtPrompter : public QObject
 {
     Q_OBJECT
@@ -470,9 +475,12 @@ void TestQtPrompter::headlessAnswersAtOnceWithNoChange()
 {
     std::FILE* out = std::tmpfile();
     HeadlessPrompter prompter(out);
-    QCOMPARE(prompter.message(nullptr, "Delete\r\nthe file?", {}, Prompter::Buttons::YesNo, {}), Prompter::Answer::No);
-    QCOMPARE(prompter.message(nullptr, "x", "Download Update", Prompter::Buttons::OkCancel, {}), Prompter::Answer::Cancel);
-    QCOMPARE(prompter.message(nullptr, "Invalid port specified!", "Failure", Prompter::Buttons::Ok, {}), Prompter::Answer::Ok);
+    QCOMPARE(prompter.message(nullptr, "Delete\r\nthe file?", {}, Prompter::Buttons::YesNo, {}),
+             Prompter::Answer::No);
+    QCOMPARE(prompter.message(nullptr, "x", "Download Update", Prompter::Buttons::OkCancel, {}),
+             Prompter::Answer::Cancel);
+    QCOMPARE(prompter.message(nullptr, "Invalid port specified!", "Failure", Prompter::Buttons::Ok, {}),
+             Prompter::Answer::Ok);
     std::rewind(out);
     char line[256] = {};
     QVERIFY(std::fgets(line, sizeof line, out));
@@ -485,10 +493,10 @@ void TestQtPrompter::coloursStayReadable()
     QCOMPARE(qRound(Palette::contrast(Qt::black, Qt::white)), 21);
     QCOMPARE(Palette::readable(QColor(0, 0, 255), Qt::white, {Qt::gray}), QColor(0, 0, 255));
     // The count's blue on a dark button face: 1.2 to 1, so the theme's own colour.
-    QCOMPARE(Palette::readable(QColor(0, 0, 255), QColor(53, 53, 53), {QColor(42, 130, 218), Qt::white}), QColor(Qt::white));
+    QCOMPARE(Palette::readable(QColor(0, 0, 255), QColor(53, 53, 53), {QColor(42, 130, 218), Qt::white}),
+             QColor(Qt::white));
 }
 
 TARVEX_TEST(TestQtPrompter)
-
 
 #include "tst_dialogs.moc"

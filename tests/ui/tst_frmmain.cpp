@@ -62,7 +62,8 @@ struct Station
             dir.write("Tarvex.ini", "[Settings]\r\nUDPPort=" + QByteArray::number(freeUdpPort()) +
                                         "\r\nCorvaneHost=" + service.baseUrl().toString().toUtf8() +
                                         "\r\nCorvaneEmailAddress=op@example.org\r\nCorvaneCallsign=Q9ABC\r\n"
-                                        "CorvanePassword=secret\r\n" + settings);
+                                        "CorvanePassword=secret\r\n" +
+                                        settings);
         else if (settings == "/")
             QDir(dir.path()).mkdir("Tarvex.ini");
         else if (!settings.isEmpty())
@@ -74,7 +75,8 @@ struct Station
         timings.longestPause = 40ms;
         window->setTimings(timings);
         window->Form_Load();
-        QTRY_VERIFY(window->status().isListening() || !window->status().listeningText().startsWith("Not listening yet"));
+        QTRY_VERIFY(window->status().isListening() ||
+                    !window->status().listeningText().startsWith("Not listening yet"));
     }
 
     void send(const QByteArray& datagram) const
@@ -118,10 +120,14 @@ void TestFrmMain::controlsBeforeStartUp()
     ScriptedPrompter prompter;
     frmMain w(AppPaths(dir.path()), prompter);
     const std::pair<const char*, const char*> captions[] = {
-        {"lblPortTo", "Port to connect to Ostrel Logger:"}, {"cmdReset", "Reset"},
-        {"chkEnableAuto", "Enable auto upload to Corvane."}, {"cmbProcessandUpload", "Process and Upload to Corvane"},
-        {"lblEmailAddress", "Email Address"},          {"lblCallsign", "Callsign"},
-        {"lblPassword", "Password"},                   {"lblADIFFileCorvane", "ADIF File to Upload:"}};
+        {"lblPortTo", "Port to connect to Ostrel Logger:"},
+        {"cmdReset", "Reset"},
+        {"chkEnableAuto", "Enable auto upload to Corvane."},
+        {"cmbProcessandUpload", "Process and Upload to Corvane"},
+        {"lblEmailAddress", "Email Address"},
+        {"lblCallsign", "Callsign"},
+        {"lblPassword", "Password"},
+        {"lblADIFFileCorvane", "ADIF File to Upload:"}};
     for (const auto& [name, caption] : captions) {
         const QObject* control = w.findChild<QObject*>(name);
         QVERIFY2(control, name);
@@ -160,18 +166,23 @@ void TestFrmMain::startUp_data()
     QTest::addColumn<QString>("count");
     QTest::addColumn<QString>("failure");
 
-    QTest::newRow("first run") << QByteArray() << "12060" << true << "0" << "";
+    QTest::newRow("first run") << QByteArray() << "12060" << true << "0"
+                               << "";
     QTest::newRow("stored") << QByteArray("[Settings]\r\nUDPPort=5000\r\nTotalRecordsUploaded=41\r\n"
                                           "AutoUploadEnabled=false\r\nDebug=True\r\n")
-                            << "5000" << false << "41" << "";
-    QTest::newRow("unconvertible") << QByteArray("[Settings]\r\nUDPPort=99999\r\nAutoUploadEnabled=Yes\r\n"
-                                                 "TotalRecordsUploaded=99999999999\r\n")
-                                   << "12060" << true << "0"
-                                   << "The UDPPort setting \"99999\" is not a port from 1 to 65534; Tarvex listens "
-                                      "on 12060 instead";
-    QTest::newRow("unusable host") << QByteArray("[Settings]\r\nCorvaneHost=ftp://x\r\n") << "12060" << true << "0"
+                            << "5000" << false << "41"
+                            << "";
+    QTest::newRow("unconvertible")
+        << QByteArray("[Settings]\r\nUDPPort=99999\r\nAutoUploadEnabled=Yes\r\n"
+                      "TotalRecordsUploaded=99999999999\r\n")
+        << "12060" << true << "0"
+        << "The UDPPort setting \"99999\" is not a port from 1 to 65534; Tarvex listens "
+           "on 12060 instead";
+    QTest::newRow("unusable host") << QByteArray("[Settings]\r\nCorvaneHost=ftp://x\r\n") << "12060" << true
+                                   << "0"
                                    << "The CorvaneHost setting \"ftp://x\" is not a usable address";
-    QTest::newRow("directory") << QByteArray("/") << "12060" << true << "0" << "";
+    QTest::newRow("directory") << QByteArray("/") << "12060" << true << "0"
+                               << "";
 }
 
 void TestFrmMain::startUp()
@@ -277,7 +288,7 @@ void TestFrmMain::contactsReachTheStatusBarAndTheList()
     QCOMPARE(FakeCorvane::formFields(station.service.requests().first().body).value("adif"), Record);
     QTRY_COMPARE(w.txtTotalQSOUploaded->text(), accepted ? QStringLiteral("42") : QStringLiteral("41"));
     QTRY_VERIFY(w.lblCounts->text().startsWith(accepted ? "Accepted 1 · Waiting 0 · Refused 0"
-                                                       : "Accepted 0 · Waiting 0 · Refused 1 · In file 1"));
+                                                        : "Accepted 0 · Waiting 0 · Refused 1 · In file 1"));
     QCOMPARE(w.lblFailure->text(), accepted ? QString() : "Refused: " + QString::fromLatin1(reply));
     QTRY_COMPARE(w.recent().index(0, RecentContacts::StateColumn).data().toString(),
                  accepted ? QStringLiteral("accepted")
@@ -287,7 +298,8 @@ void TestFrmMain::contactsReachTheStatusBarAndTheList()
     if (accepted)
         return;
     w.Timer1->setInterval(20); // restarts it
-    QTRY_COMPARE(w.StatusPanel1->text(), QStringLiteral("Error information has been written to ErrorLog file!!"));
+    QTRY_COMPARE(w.StatusPanel1->text(),
+                 QStringLiteral("Error information has been written to ErrorLog file!!"));
     QVERIFY(w.isRequestingAttention());
 }
 
@@ -298,8 +310,9 @@ void TestFrmMain::waitingContactsAreSaidAndKeptOnClosing()
     station.service.stopListening();
     station.send(Datagram);
     station.send(WorkedContact::datagramWithCall("Q9ZZZ"));
-    QTRY_VERIFY2(w.lblWaiting->text().startsWith("2 contacts waiting for Corvane: Could not reach the log service"),
-                 qPrintable(w.lblWaiting->text()));
+    QTRY_VERIFY2(
+        w.lblWaiting->text().startsWith("2 contacts waiting for Corvane: Could not reach the log service"),
+        qPrintable(w.lblWaiting->text()));
     QVERIFY(w.lblWaiting->text().contains("; next try at "));
     QCOMPARE(w.status().health(), StationStatus::Health::Errors); // the outage went to the error log
 
@@ -319,7 +332,8 @@ void TestFrmMain::waitingContactsAreSaidAndKeptOnClosing()
                                         .toUtf8());
     station.window = std::make_unique<frmMain>(AppPaths(station.dir.path()), station.prompter);
     station.window->Form_Load();
-    QCOMPARE(station.window->status().failureText(), QStringLiteral("2 contact(s) from the last run are being sent"));
+    QCOMPARE(station.window->status().failureText(),
+             QStringLiteral("2 contact(s) from the last run are being sent"));
     QTRY_COMPARE(station.window->pipeline().uploadedCount(), 2);
     QCOMPARE(FakeCorvane::formFields(station.service.requests().first().body).value("adif"), Record);
 }
@@ -333,17 +347,22 @@ void TestFrmMain::indicatorStops()
     w.Form_Load();
     QVERIFY(w.mnuError->menuAction()->isVisible());
     QVERIFY(w.Timer1->isActive());
+    QVERIFY(prompter.attentionRequests == 0); // nothing visible before the first tick
+    // The waits of a real run, as every other test shortens them.
     QCOMPARE(w.Timer1->interval(), 30000);
+    QCOMPARE(w.uploader().timeout(), 30000ms);
+    QCOMPARE(w.uploader().pauses(), std::make_pair(2000ms, 60000ms));
 
     for (const Qt::MouseButton button : {Qt::RightButton, Qt::LeftButton}) {
-        QMouseEvent press(QEvent::NonClientAreaMouseButtonPress, QPointF(5, -5), QPointF(5, -5), button, button,
-                          Qt::NoModifier);
+        QMouseEvent press(QEvent::NonClientAreaMouseButtonPress, QPointF(5, -5), QPointF(5, -5), button,
+                          button, Qt::NoModifier);
         QVERIFY(!QApplication::sendEvent(&w, &press)); // not swallowed: the window still drags
         QCOMPARE(w.Timer1->isActive(), button == Qt::RightButton);
     }
     w.Timer1->setInterval(20);
     w.Timer1->start();
     QTRY_VERIFY(w.isRequestingAttention());
+    QVERIFY(prompter.attentionRequests > 0); // the desktop was asked to draw the eye
     QTest::mouseClick(w.centralWidget(), Qt::LeftButton, {}, QPoint(2, 2));
     QVERIFY(!w.Timer1->isActive());
     QVERIFY(!w.isRequestingAttention());

@@ -1,12 +1,15 @@
 #include "FakeCorvane.h"
-#include "TestMain.h"
 #include "TempDir.h"
+#include "TestMain.h"
 #include "upload/HttpFileUpload.h"
 
 #include <QFile>
 #include <QNetworkAccessManager>
 #include <QSignalSpy>
 #include <QTest>
+#include <QTimer>
+
+#include <algorithm>
 
 using namespace std::chrono_literals;
 using Fault = FakeCorvane::Fault;
@@ -41,6 +44,60 @@ struct Rig
     QSignalSpy finished{&upload, &HttpFileUpload::finished};
 };
 
+// A transfer that keeps going slowly: progress every 40 ms for a third of a
+// second, then the service's "OK".
+class TrickleReply final : public QNetworkReply
+{
+public:
+    explicit TrickleReply(QObject* parent) : QNetworkReply(parent)
+    {
+        setOpenMode(QIODevice::ReadOnly);
+        auto* clock = new QTimer(this);
+        connect(clock, &QTimer::timeout, this, [this, clock] {
+            if (++m_step <= 8) {
+                emit uploadProgress(m_step * 100, 800);
+                return;
+            }
+            clock->stop();
+            setAttribute(QNetworkRequest::HttpStatusCodeAttribute, 200);
+            m_body = "OK";
+            emit readyRead();
+            setFinished(true);
+            emit finished();
+        });
+        clock->start(40);
+    }
+    void abort() override
+    {
+        setError(OperationCanceledError, QStringLiteral("aborted"));
+        setFinished(true);
+        emit finished();
+    }
+    qint64 bytesAvailable() const override { return m_body.size() + QNetworkReply::bytesAvailable(); }
+
+protected:
+    qint64 readData(char* data, qint64 size) override
+    {
+        const qint64 taken = std::min<qint64>(size, m_body.size());
+        std::copy_n(m_body.constData(), taken, data);
+        m_body.remove(0, taken);
+        return taken;
+    }
+
+private:
+    int m_step = 0;
+    QByteArray m_body;
+};
+
+class TrickleNetwork final : public QNetworkAccessManager
+{
+protected:
+    QNetworkReply* createRequest(Operation, const QNetworkRequest&, QIODevice*) override
+    {
+        return new TrickleReply(this);
+    }
+};
+
 } // namespace
 
 class TestHttpFileUpload : public QObject
@@ -52,7 +109,25 @@ private slots:
     void endsOnceWhateverTheOutcome_data();
     void endsOnceWhateverTheOutcome();
     void unknownCharacterSetsKeepEveryByte();
+    void aSlowTransferThatProgressesIsNotStalled();
 };
+
+void TestHttpFileUpload::aSlowTransferThatProgressesIsNotStalled()
+{
+    TempDir dir;
+    dir.write(QStringLiteral("log.adi"), Contacts);
+    TrickleNetwork network;
+    HttpFileUpload upload(&network, dir.path());
+    upload.setHost(QUrl(QStringLiteral("http://127.0.0.1:9")));
+    upload.setPath(QStringLiteral("/putlogs.php"));
+    upload.AddFile(QStringLiteral("file"), dir.file(QStringLiteral("log.adi")));
+    upload.setTimeout(100ms); // far shorter than the whole transfer, longer than its quiet spells
+    QSignalSpy finished(&upload, &HttpFileUpload::finished);
+    QVERIFY(upload.Start());
+    QVERIFY(finished.wait());
+    QVERIFY2(upload.Completed(), qPrintable(upload.StatusText()));
+    QCOMPARE(upload.StatusCode(), 200);
+}
 
 void TestHttpFileUpload::sendsTheFieldsThenTheFileAsItWasAtStart()
 {

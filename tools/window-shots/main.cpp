@@ -31,6 +31,7 @@ public:
     }
     QString openFileName(QWidget*, const QString&, const QString&, const QString&) override { return {}; }
     void openUrl(const QUrl&) override {}
+    void requestAttention(QWidget*) override {}
 };
 
 struct Contact
@@ -41,8 +42,11 @@ struct Contact
 };
 
 // Made-up calls on different bands and modes, so the rows are told apart at a glance.
-const Contact Contacts[] = {{"Q9XYZ", "1402500", "CW"},  {"Q7ABC", "710500", "SSB"}, {"Q5KLM", "2102000", "CW"},
-                            {"Q2DEF", "2820000", "SSB"}, {"Q9ZZZ", "355000", "CW"}};
+const Contact Contacts[] = {{"Q9XYZ", "1402500", "CW"},
+                            {"Q7ABC", "710500", "SSB"},
+                            {"Q5KLM", "2102000", "CW"},
+                            {"Q2DEF", "2820000", "SSB"},
+                            {"Q9ZZZ", "355000", "CW"}};
 
 QByteArray datagram(int index)
 {
@@ -65,12 +69,21 @@ QPalette darkPalette()
 {
     const QColor window(53, 53, 53), base(35, 35, 35), text(Qt::white), accent(42, 130, 218);
     QPalette p;
-    for (auto [role, colour] : std::initializer_list<std::pair<QPalette::ColorRole, QColor>>{
-             {QPalette::Window, window}, {QPalette::WindowText, text}, {QPalette::Base, base},
-             {QPalette::AlternateBase, window}, {QPalette::ToolTipBase, base}, {QPalette::ToolTipText, text},
-             {QPalette::Text, text}, {QPalette::Button, window}, {QPalette::ButtonText, text},
-             {QPalette::BrightText, Qt::red}, {QPalette::Link, accent}, {QPalette::Highlight, accent},
-             {QPalette::HighlightedText, Qt::black}, {QPalette::PlaceholderText, Qt::gray}})
+    for (auto [role, colour] :
+         std::initializer_list<std::pair<QPalette::ColorRole, QColor>>{{QPalette::Window, window},
+                                                                       {QPalette::WindowText, text},
+                                                                       {QPalette::Base, base},
+                                                                       {QPalette::AlternateBase, window},
+                                                                       {QPalette::ToolTipBase, base},
+                                                                       {QPalette::ToolTipText, text},
+                                                                       {QPalette::Text, text},
+                                                                       {QPalette::Button, window},
+                                                                       {QPalette::ButtonText, text},
+                                                                       {QPalette::BrightText, Qt::red},
+                                                                       {QPalette::Link, accent},
+                                                                       {QPalette::Highlight, accent},
+                                                                       {QPalette::HighlightedText, Qt::black},
+                                                                       {QPalette::PlaceholderText, Qt::gray}})
         p.setColor(role, colour);
     for (auto role : {QPalette::WindowText, QPalette::Text, QPalette::ButtonText})
         p.setColor(QPalette::Disabled, role, Qt::gray);
@@ -97,9 +110,12 @@ int main(int argc, char* argv[])
     const QStringList args = QApplication::arguments();
     // "dark" is the window in a dark palette; "dark-STATE" any other state in it.
     const bool dark = args.size() == 3 && args[1].startsWith(QLatin1String("dark"));
-    const QString state = !dark ? args.value(1) : args[1] == QLatin1String("dark") ? states[0] : args[1].mid(5);
+    const QString state = !dark                              ? args.value(1)
+                          : args[1] == QLatin1String("dark") ? states[0]
+                                                             : args[1].mid(5);
     if (args.size() != 3 || !states.contains(state)) {
-        std::fprintf(stderr, "usage: window-shots [dark-]{%s}|dark OUTPUT.png\n", qPrintable(states.join('|')));
+        std::fprintf(stderr, "usage: window-shots [dark-]{%s}|dark OUTPUT.png\n",
+                     qPrintable(states.join('|')));
         return 2;
     }
     // Fusion whatever the desktop around, so the pictures do not depend on who takes them.
@@ -122,9 +138,10 @@ int main(int argc, char* argv[])
     QFile ini(dir.filePath(QStringLiteral("Tarvex.ini")));
     if (!ini.open(QIODevice::WriteOnly))
         return 1;
-    ini.write("[Settings]\r\nUDPPort=" + QByteArray::number(port) + "\r\nCorvaneHost=" +
-              service.baseUrl().toString().toUtf8() +
-              "\r\nCorvaneEmailAddress=op@example.org\r\nCorvaneCallsign=Q9ABC\r\nCorvanePassword=secret\r\n");
+    ini.write(
+        "[Settings]\r\nUDPPort=" + QByteArray::number(port) +
+        "\r\nCorvaneHost=" + service.baseUrl().toString().toUtf8() +
+        "\r\nCorvaneEmailAddress=op@example.org\r\nCorvaneCallsign=Q9ABC\r\nCorvanePassword=secret\r\n");
     ini.close();
 
     AnsweringPrompter prompter;
@@ -145,7 +162,8 @@ int main(int argc, char* argv[])
             send(i);
         ready = ready && waitFor("three accepted", counts("Accepted 3 · Waiting 0"));
     } else if (state == QLatin1String("not-listening")) {
-        ready = ready && waitFor("the warning", [&w] { return w.lblListening->text().startsWith("Not listening: "); });
+        ready = ready &&
+                waitFor("the warning", [&w] { return w.lblListening->text().startsWith("Not listening: "); });
     } else if (state == QLatin1String("waiting") || state == QLatin1String("recent")) {
         const bool recent = state == QLatin1String("recent");
         if (recent)
