@@ -238,13 +238,6 @@ struct Capture
     QList<CapturedContact> contacts;
 };
 
-quint16 freeUdpPort()
-{
-    QUdpSocket probe;
-    probe.bind(QHostAddress::AnyIPv4, 0);
-    return probe.localPort();
-}
-
 } // namespace
 
 class TestContactCapture : public QObject
@@ -254,7 +247,6 @@ class TestContactCapture : public QObject
 private slots:
     void everyDatagramIsStoredBeforeItIsHandedOn();
     void closingReadsWhatIsStillOnTheSocket();
-    void aTakenPortIsTriedAgain();
     void listensOnEveryAddress();
 };
 
@@ -283,8 +275,6 @@ void TestContactCapture::everyDatagramIsStoredBeforeItIsHandedOn()
         QCOMPARE(rig.contacts[i].key, stored[i].key);
         QCOMPARE(stored[i].record, WorkedContact::recordWithCall('Q' + QString::number(1000 + i)));
     }
-    QCOMPARE(rig.contacts[Burst].kind, DatagramKind::Unreadable);
-    QCOMPARE(rig.contacts[Burst + 1].kind, DatagramKind::NoContact);
 
     // Automatic upload off: shown, converted, not added.
     rig.capture.setAutoUpload(false);
@@ -307,24 +297,6 @@ void TestContactCapture::closingReadsWhatIsStillOnTheSocket()
     QTest::qWait(0);
     rig.capture.drain();
     QCOMPARE(rig.outbox.waitingCount(), 50);
-}
-
-void TestContactCapture::aTakenPortIsTriedAgain()
-{
-    Capture rig;
-    auto* other = new QUdpSocket;
-    const quint16 port = freeUdpPort();
-    QVERIFY(other->bind(QHostAddress::AnyIPv4, port));
-    rig.capture.setRebindInterval(std::chrono::milliseconds(50));
-    QSignalSpy listening(&rig.capture, &ContactCapture::listening);
-    QSignalSpy refused(&rig.capture, &ContactCapture::notListening);
-    rig.capture.bind(port);
-    QCOMPARE(refused.size(), 1);
-    QCOMPARE(refused.first().at(0).value<quint16>(), port);
-    QVERIFY(!refused.first().at(1).toString().isEmpty());
-    delete other; // the other program goes away
-    QTRY_COMPARE(listening.size(), 1);
-    QCOMPARE(listening.first().first().value<quint16>(), port);
 }
 
 void TestContactCapture::listensOnEveryAddress()

@@ -3,6 +3,14 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QUdpSocket>
+
+quint16 freeUdpPort()
+{
+    QUdpSocket probe;
+    probe.bind(QHostAddress::AnyIPv4, 0);
+    return probe.localPort();
+}
 
 TempDir::TempDir() = default;
 

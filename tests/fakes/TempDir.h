@@ -4,6 +4,9 @@
 #include <QString>
 #include <QTemporaryDir>
 
+// A UDP port nobody holds right now.
+quint16 freeUdpPort();
+
 // A throw-away application directory with small helpers to look at its files.
 class TempDir final
 {

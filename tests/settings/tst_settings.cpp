@@ -39,10 +39,8 @@ private slots:
     void writesOneLineAndKeepsTheRest();
     void templateOnlyWhereThereIsNoFile();
     void storedValuesReadBack();
-    void replacesTheFileAtomically();
     void readOnlyFileStaysAsItWas();
     void aFullDiskNeverCutsTheFile();
-    void installedLayoutIsRecognised();
     void oneTarvexPerDataFolder();
 };
 
@@ -131,21 +129,6 @@ void TestSettings::storedValuesReadBack()
     QVERIFY(dir.read("DebugLog.txt").endsWith(" - UDPPort = 6000\r\n"));
 }
 
-void TestSettings::replacesTheFileAtomically()
-{
-    TempDir dir;
-    const Settings settings = settingsIn(dir);
-    dir.write("Tarvex.ini", "[Settings]\r\nA=1\r\n");
-    // A second name for the old file: an in-place rewrite would change what it
-    // shows, a replacement by rename leaves it as it was.
-    QCOMPARE(::link(qPrintable(settings.path()), qPrintable(dir.file("old"))), 0);
-
-    QVERIFY(settings.SaveSettings("A", "2", false));
-    QCOMPARE(dir.read("Tarvex.ini"), QByteArray("[Settings]\r\nA=2\r\n"));
-    QCOMPARE(dir.read("old"), QByteArray("[Settings]\r\nA=1\r\n"));
-    QCOMPARE(QDir(dir.path()).entryList(QDir::Files).size(), 2); // no temporary file left behind
-}
-
 void TestSettings::readOnlyFileStaysAsItWas()
 {
     TempDir dir;
@@ -171,16 +154,6 @@ void TestSettings::aFullDiskNeverCutsTheFile()
     QCOMPARE(QDir(dir.path()).entryList(QDir::Files), QStringList{"Tarvex.ini"});
 }
 
-void TestSettings::installedLayoutIsRecognised()
-{
-    TempDir dir;
-    QDir(dir.path()).mkpath("bin");
-    QVERIFY(!AppPaths::isInstalledLayout(dir.file("bin")));
-    QDir(dir.path()).mkpath("share/applications");
-    dir.write("share/applications/tarvex.desktop", "[Desktop Entry]\n");
-    QVERIFY(AppPaths::isInstalledLayout(dir.file("bin")));
-}
-
 void TestSettings::oneTarvexPerDataFolder()
 {
     TempDir dir;
@@ -191,7 +164,8 @@ void TestSettings::oneTarvexPerDataFolder()
     InstanceLock second(paths.lockFile());
     QString holder;
     QVERIFY(!second.acquire(&holder));
-    QVERIFY2(holder.startsWith(QStringLiteral("process %1 ").arg(QCoreApplication::applicationPid())), qPrintable(holder));
+    QVERIFY2(holder.startsWith(QStringLiteral("process %1 ").arg(QCoreApplication::applicationPid())),
+             qPrintable(holder));
 
     // A copy that crashed left its lock behind; the process it names is gone.
     TempDir other;
@@ -269,4 +243,3 @@ void TestSettingConversions::storedTextBecomesPortSwitchAndCount()
 TARVEX_TEST(TestSettings)
 TARVEX_TEST(TestSettingConversions)
 #include "tst_settings.moc"
-

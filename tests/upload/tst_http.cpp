@@ -60,7 +60,6 @@ void TestHttp::readerJudgesEverySplitAlike_data()
 
     const QByteArray x1500(1500, 'x');
     QTest::newRow("length") << Ok + "Content-Length: 2\r\n\r\nOK" << Failure::None << 200 << QByteArray("OK") << true;
-    QTest::newRow("length repeated alike") << Ok + "content-length: 2, 2\r\n\r\nOK" << Failure::None << 200 << QByteArray("OK") << true;
     QTest::newRow("Connection: close") << Ok + "Connection: Close\r\nContent-Length: 2\r\n\r\nOK" << Failure::None << 200 << QByteArray("OK") << false;
     QTest::newRow("HTTP/1.0") << QByteArray("HTTP/1.0 200 OK\r\nContent-Length: 2\r\n\r\nOK") << Failure::None << 200 << QByteArray("OK") << false;
     QTest::newRow("no reason phrase") << QByteArray("HTTP/1.1 503\r\nContent-Length: 0\r\n\r\n") << Failure::None << 503 << QByteArray() << true;
@@ -77,11 +76,9 @@ void TestHttp::readerJudgesEverySplitAlike_data()
     QTest::newRow("cut in the body") << Ok + "Content-Length: 5\r\n\r\nOK" << Failure::Cut << 200 << QByteArray("OK") << false;
     QTest::newRow("cut before the last chunk") << Chunked + "2\r\nOK\r\n" << Failure::Cut << 200 << QByteArray("OK") << false;
     QTest::newRow("HTML") << QByteArray("<html>OK</html>") << Failure::Malformed << 0 << QByteArray() << false;
-    QTest::newRow("status under 100") << QByteArray("HTTP/1.1 099 OK\r\n\r\n") << Failure::Malformed << 0 << QByteArray() << false;
     QTest::newRow("header without colon") << Ok + "OK\r\n\r\n" << Failure::Malformed << 200 << QByteArray() << false;
     QTest::newRow("head over 64 KiB") << Ok + "X: " + QByteArray(64 * 1024, 'a') + "\r\n\r\n" << Failure::Malformed << 200 << QByteArray() << false;
     QTest::newRow("contradictory length") << Ok + "Content-Length: 2\r\nContent-Length: 3\r\n\r\nOK" << Failure::Malformed << 200 << QByteArray() << false;
-    QTest::newRow("negative length") << Ok + "Content-Length: -2\r\n\r\nOK" << Failure::Malformed << 200 << QByteArray() << false;
     QTest::newRow("gzip coding") << Ok + "Transfer-Encoding: gzip\r\n\r\nOK" << Failure::Malformed << 200 << QByteArray() << false;
     QTest::newRow("bad chunk size") << Chunked + "2x\r\nOK\r\n0\r\n\r\n" << Failure::Malformed << 200 << QByteArray() << false;
     QTest::newRow("chunk longer than its size") << Chunked + "1\nOK\n0\n\n" << Failure::Malformed << 200 << QByteArray("O") << false;
