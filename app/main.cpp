@@ -174,8 +174,9 @@ int main(int argc, char* argv[])
     // Headless is the offscreen platform, whoever chose it.
     const bool headless = QGuiApplication::platformName() == QLatin1String("offscreen");
     if (headless && !options.headless)
-        std::fprintf(stderr, "No display found: Tarvex runs headless (no window). Messages appear here, events "
-                             "on standard output; Ctrl-C stops it.\n");
+        std::fprintf(stderr,
+                     "No display found: Tarvex runs headless (no window). Messages appear here, events "
+                     "on standard output; Ctrl-C stops it.\n");
     if (headless) {
         // Nobody sees a blinking cursor here; it would only wake the process.
         QApplication::setCursorFlashTime(0);
@@ -204,14 +205,20 @@ int main(int argc, char* argv[])
     window.setHeadless(headless);
     window.setReceiveBufferSize(options.receiveBuffer);
     window.setTimings(timingsFromEnvironment());
-    onTerminationSignal([&window] { window.closeForSignal(); });
+    onTerminationSignal([&window] {
+        window.closeForSignal();
+        QApplication::quit(); // a window never shown does not end the event loop by closing
+    });
     std::unique_ptr<EventReport> report;
     if (headless) {
         report = std::make_unique<EventReport>(printLine);
         report->attach(window.status(), window.pipeline());
     }
     window.Form_Load();
-    window.show();
+    // Headless, nobody sees the window: showing it would only lay it out and
+    // paint it, up to ten times a second.
+    if (!headless)
+        window.show();
     const int status = app.exec();
     if (report)
         report->flush();

@@ -49,7 +49,9 @@ void DiskKeeper::appended()
 
 void DiskKeeper::done(quint64 key)
 {
-    post([this, key] { m_outbox.remove(key); });
+    // One small write without a sync, on the caller's thread: waking the
+    // disk thread for every accepted contact would cost more than the write.
+    m_outbox.remove(key);
 }
 
 void DiskKeeper::keep(quint64 key, const QString& record)

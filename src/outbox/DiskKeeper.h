@@ -35,7 +35,7 @@ public:
 
     // Any thread: something was appended to the outbox (or could not be).
     void appended();
-    // Any thread: the service took the contact.
+    // Any thread: the service took the contact; it leaves the outbox at once.
     void done(quint64 key);
     // Any thread: the service refused the contact; it leaves the outbox once
     // it is synced into the not-uploaded file.

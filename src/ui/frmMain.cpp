@@ -440,6 +440,10 @@ void frmMain::requestRefresh()
 void frmMain::refresh()
 {
     m_sinceRefresh.start();
+    if (m_headless && !isVisible()) {
+        m_recent->publish();
+        return;
+    }
     const QString& datagram = m_pipeline->lastDatagram();
     if (datagram != m_shownDatagram) {
         m_shownDatagram = datagram;
