@@ -70,15 +70,16 @@ struct ParsedDocument
 {
     ContactElements elements;
     std::optional<QString> error;
-    QString rootName; // empty for a document element in a namespace
+    bool contactInfo = false; // the document element is contactinfo, in no namespace
+    QString rootName;         // otherwise, its name for the reason given
 };
 
 // Parses the whole document; an element's text is the text of all its
 // descendants. The values count only when the document is well-formed and
 // its document element is "contactinfo".
-ParsedDocument readElements(QStringView datagram)
+ParsedDocument readElements(const QString& datagram)
 {
-    QXmlStreamReader reader(datagram.toString());
+    QXmlStreamReader reader(datagram);
     reader.setEntityExpansionLimit(EntityExpansionLimit);
 
     ParsedDocument parsed;
@@ -94,8 +95,12 @@ ParsedDocument readElements(QStringView datagram)
             ++depth;
             const bool plainName = reader.namespaceUri().isEmpty();
             if (depth == 1)
-                parsed.rootName = plainName ? reader.name().toString()
-                                            : QStringLiteral("{%1}%2").arg(reader.namespaceUri(), reader.name());
+                parsed.contactInfo = plainName && reader.name() == QLatin1String("contactinfo");
+            if (depth == 1 && !parsed.contactInfo) {
+                parsed.rootName = plainName
+                                      ? reader.name().toString()
+                                      : QStringLiteral("{%1}%2").arg(reader.namespaceUri(), reader.name());
+            }
             if (!plainName)
                 break;
             const int index = elementIndex(reader.name());
@@ -339,7 +344,7 @@ QString ContactConverter::escapeBareAmpersands(QStringView text)
     return escaped;
 }
 
-Conversion ContactConverter::convert(QStringView datagram, AdifRecord& record, const DebugTrace* trace)
+Conversion ContactConverter::convert(const QString& datagram, AdifRecord& record, const DebugTrace* trace)
 {
     const bool passesGate = datagram.contains(QLatin1String("contactinfo"));
     const bool tracing = trace != nullptr && DebugTrace::enabled();
@@ -361,7 +366,7 @@ Conversion ContactConverter::convert(QStringView datagram, AdifRecord& record, c
         parsed = std::move(second);
         conversion.repaired = true;
     }
-    if (parsed.rootName != QLatin1String("contactinfo")) {
+    if (!parsed.contactInfo) {
         const QString problem =
             QStringLiteral("The document element is <%1>, not <contactinfo>").arg(parsed.rootName);
         if (tracing)

@@ -37,7 +37,7 @@ public:
     // that starts no entity or character reference escaped; only a datagram
     // that still does not read is Unreadable. A parse failure is traced when
     // `trace` is given and the debug flag is set.
-    static Conversion convert(QStringView datagram, AdifRecord& record, const DebugTrace* trace = nullptr);
+    static Conversion convert(const QString& datagram, AdifRecord& record, const DebugTrace* trace = nullptr);
 
     // The text with every "&" escaped that does not start &amp; &lt; &gt;
     // &quot; &apos; or a character reference.

@@ -7,6 +7,8 @@
 #include <QSet>
 #include <QString>
 
+#include <sys/types.h>
+
 // The contacts Tarvex has received and not yet finished with: each is
 // appended before its upload starts and leaves only when the service took
 // it, or once it is safely in the not-uploaded file. A crash of the process
@@ -47,7 +49,8 @@ public:
     QList<quint64> append(const QStringList& records, bool* written = nullptr, QString* error = nullptr);
 
     // The contact is done: written as removed, or dropped from memory. An
-    // outbox with nothing waiting is emptied (compacted) at once.
+    // outbox with nothing waiting is emptied (compacted) at once, once it is
+    // worth it (CompactionSize).
     void remove(quint64 key);
 
     // Writes what memory holds; true when nothing is held any more.
@@ -62,6 +65,10 @@ public:
     bool isHeld(quint64 key) const;
     QString lastError() const;
     const QString& path() const { return m_path; }
+
+    // An outbox with nothing waiting is cut back to its header once it has
+    // grown to this size.
+    static constexpr off_t CompactionSize = 64 * 1024;
 
     static const QByteArray Header;
     static QByteArray encodeAdd(quint64 key, const QString& record);
