@@ -128,8 +128,8 @@ void quietOffscreenNoise(QtMsgType type, const QMessageLogContext& context, cons
 frmMain::Timings timingsFromEnvironment()
 {
     frmMain::Timings timings;
-    const QString spec = qEnvironmentVariable("TARVEX_INTERVALS");
-    for (const QString& item : spec.split(QLatin1Char(','), Qt::SkipEmptyParts)) {
+    const QString given = qEnvironmentVariable("TARVEX_INTERVALS");
+    for (const QString& item : given.split(QLatin1Char(','), Qt::SkipEmptyParts)) {
         const QString name = item.section(QLatin1Char('='), 0, 0).trimmed();
         bool ok = false;
         const std::chrono::milliseconds value(item.section(QLatin1Char('='), 1).toLongLong(&ok));
