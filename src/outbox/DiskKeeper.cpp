@@ -129,6 +129,11 @@ void DiskKeeper::finish()
     retryNow();
     m_retryTimer->stop();
     m_outbox.sync();
+    // Nowhere left to put them: the records go to standard error, where the
+    // operator (or the journal) can still copy them.
+    for (const QString& record : m_outbox.heldRecords())
+        qWarning("Contact not written to %s (%s): %s", qPrintable(m_outbox.path()),
+                 qPrintable(m_outbox.lastError()), qPrintable(record));
 }
 
 int DiskKeeper::heldCount() const

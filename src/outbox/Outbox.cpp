@@ -345,6 +345,12 @@ bool Outbox::isHeld(quint64 key) const
     return m_held.contains(key);
 }
 
+QStringList Outbox::heldRecords() const
+{
+    QMutexLocker lock(&m_mutex);
+    return m_held.values();
+}
+
 QString Outbox::lastError() const
 {
     QMutexLocker lock(&m_mutex);

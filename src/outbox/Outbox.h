@@ -6,6 +6,7 @@
 #include <QMutex>
 #include <QSet>
 #include <QString>
+#include <QStringList>
 
 #include <sys/types.h>
 
@@ -63,6 +64,7 @@ public:
     int waitingCount() const;
     int heldInMemory() const;
     bool isHeld(quint64 key) const;
+    QStringList heldRecords() const;
     QString lastError() const;
     const QString& path() const { return m_path; }
 

@@ -592,10 +592,14 @@ void frmMain::Form_Unload()
         }
     };
     ContactCapture* capture = std::exchange(m_capture, nullptr);
+    // What the drain reads stays in the outbox for the next start; nothing
+    // more is handed to the uploader now.
+    capture->disconnect(m_pipeline);
     finish(m_captureThread, capture, [capture] { capture->drain(); });
+    // The keeper writes what is still queued; later changes are written here.
+    m_settings.setWriteRequest({});
     DiskKeeper* keeper = std::exchange(m_keeper, nullptr);
     finish(m_diskThread, keeper, [keeper] { keeper->finish(); });
-    m_settings.setWriteRequest({});
     m_settings.writePending();
 }
 
