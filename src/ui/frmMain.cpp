@@ -169,12 +169,10 @@ void frmMain::Form_Load()
 
     const bool errorsOnDisk =
         QFileInfo::exists(m_paths.nonUploaded()) || QFileInfo::exists(m_paths.errorLog());
-    if (errorsOnDisk)
+    if (errorsOnDisk) {
         mnuError->menuAction()->setVisible(true);
-    if (errorsOnDisk)
         startErrorIndicator();
-    else if (!m_requestingAttention)
-        Timer1->stop();
+    }
 
     Common::HookWindow(this, [this] { stopErrorIndicator(); });
 
