@@ -83,13 +83,6 @@ void StationStatus::setHold(UploadHold hold, int waiting, const QString& reason,
     update(changedNow);
 }
 
-void StationStatus::setWaiting(int waiting)
-{
-    const bool changedNow = waiting != m_waiting;
-    m_waiting = waiting;
-    update(changedNow);
-}
-
 void StationStatus::countAccepted()
 {
     ++m_accepted;

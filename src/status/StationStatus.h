@@ -35,7 +35,6 @@ public:
     void setListening(quint16 port);
     void setNotListening(quint16 port, const QString& reason);
     void setHold(UploadHold hold, int waiting, const QString& reason, const QDateTime& nextTry);
-    void setWaiting(int waiting);
     void countAccepted();
     void countRefused(const QString& reason);
     void countKept();
