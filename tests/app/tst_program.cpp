@@ -57,6 +57,12 @@ struct Program
         return process.waitForStarted();
     }
     bool start() { return start(tarvex); }
+    // Started, and listening once this returns true.
+    bool startListening()
+    {
+        return start() &&
+               QTest::qWaitFor([this] { return output().contains("Listening on UDP port"); }, 10000);
+    }
     void send(int from, int to, int gapMs = 0) const
     {
         QUdpSocket sender;
@@ -85,6 +91,12 @@ struct Program
     QByteArray out;
 };
 
+// A service that takes every request and never answers.
+void makeSilent(FakeCorvane& service)
+{
+    service.setReply("/realtime.php", {200, "OK", 0ms, FakeCorvane::Fault::NeverAnswer});
+}
+
 } // namespace
 
 class TestProgram : public QObject
@@ -105,10 +117,9 @@ void TestProgram::aCrashLosesNothingThatArrived()
 {
     FakeCorvane service;
     QVERIFY(service.listen());
-    service.setReply("/realtime.php", {200, "OK", 0ms, FakeCorvane::Fault::NeverAnswer});
+    makeSilent(service);
     Program program(service);
-    QVERIFY(program.start());
-    QTRY_VERIFY(program.output().contains("Listening on UDP port"));
+    QVERIFY(program.startListening());
     program.send(1, 12);
     QTRY_COMPARE(service.requests().size(), 4); // four in flight, eight queued
     QTRY_COMPARE(program.waiting(), 12);
@@ -129,8 +140,7 @@ void TestProgram::anOutageCatchesUpByItself()
     QVERIFY(service.listen());
     const quint16 servicePort = service.port();
     Program program(service);
-    QVERIFY(program.start());
-    QTRY_VERIFY(program.output().contains("Listening on UDP port"));
+    QVERIFY(program.startListening());
     service.stopListening();
     program.send(1, 10, 20);
     QVERIFY(service.listen(servicePort));
@@ -149,10 +159,9 @@ void TestProgram::aHangUpKeepsEveryDatagram()
 {
     FakeCorvane service;
     QVERIFY(service.listen());
-    service.setReply("/realtime.php", {200, "OK", 0ms, FakeCorvane::Fault::NeverAnswer});
+    makeSilent(service);
     Program program(service);
-    QVERIFY(program.start());
-    QTRY_VERIFY(program.output().contains("Listening on UDP port"));
+    QVERIFY(program.startListening());
     program.send(1, 300);
     QVERIFY(program.stop(SIGHUP)); // the terminal closed, with datagrams still on the socket
     QCOMPARE(program.tarvex.exitStatus(), QProcess::NormalExit);

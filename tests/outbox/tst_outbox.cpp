@@ -120,6 +120,21 @@ void TestOutbox::aFullDiskHoldsContactsInMemoryUntilSpaceReturns()
     QCOMPARE(calls(Outbox::replay(dir.read("Outbox.txt"))), QStringLiteral("1:Q9A 2:Q9B 3:Q9C"));
 }
 
+namespace {
+
+// A keeper on its own outbox in a throw-away folder, on this thread.
+struct Keeping
+{
+    Keeping() { outbox.open(); }
+
+    TempDir dir;
+    Outbox outbox{dir.file("Outbox.txt")};
+    Settings settings{dir.file("Tarvex.ini"), dir.file("DebugLog.txt")};
+    DiskKeeper keeper{outbox, dir.file("NotUploadedQsosLog.adi"), settings};
+};
+
+} // namespace
+
 class TestDiskKeeper : public QObject
 {
     Q_OBJECT
@@ -132,11 +147,8 @@ private slots:
 
 void TestDiskKeeper::aRefusedContactLeavesTheOutboxOnceItIsInTheFile()
 {
-    TempDir dir;
-    Outbox outbox(dir.file("Outbox.txt"));
-    outbox.open();
-    const Settings settings(dir.file("Tarvex.ini"), dir.file("DebugLog.txt"));
-    DiskKeeper keeper(outbox, dir.file("NotUploadedQsosLog.adi"), settings);
+    Keeping rig;
+    auto& [dir, outbox, settings, keeper] = rig;
     QSignalSpy kept(&keeper, &DiskKeeper::kept);
     const QList<quint64> keys = outbox.append({A, B});
     keeper.keep(keys[0], A);
@@ -149,11 +161,8 @@ void TestDiskKeeper::aRefusedContactLeavesTheOutboxOnceItIsInTheFile()
 
 void TestDiskKeeper::whatCannotBeWrittenIsHeldAndWrittenLater()
 {
-    TempDir dir;
-    Outbox outbox(dir.file("Outbox.txt"));
-    outbox.open();
-    const Settings settings(dir.file("Tarvex.ini"), dir.file("DebugLog.txt"));
-    DiskKeeper keeper(outbox, dir.file("NotUploadedQsosLog.adi"), settings);
+    Keeping rig;
+    auto& [dir, outbox, settings, keeper] = rig;
     keeper.setIntervals(10ms, 50ms);
     QSignalSpy held(&keeper, &DiskKeeper::heldChanged);
 
@@ -175,12 +184,10 @@ void TestDiskKeeper::whatCannotBeWrittenIsHeldAndWrittenLater()
 
 void TestDiskKeeper::aSettingsFileThatCannotBeWrittenIsSaidOnce()
 {
-    TempDir dir;
-    Outbox outbox(dir.file("Outbox.txt"));
-    Settings settings(dir.file("Tarvex.ini"), dir.file("DebugLog.txt"));
+    Keeping rig;
+    auto& [dir, outbox, settings, keeper] = rig;
     settings.CheckforInIfile();
     const QByteArray ini = dir.read("Tarvex.ini");
-    DiskKeeper keeper(outbox, dir.file("NotUploadedQsosLog.adi"), settings);
     keeper.setIntervals(10ms, 50ms);
     settings.setWriteRequest([&keeper] { keeper.settingsChanged(); });
     QSignalSpy saved(&keeper, &DiskKeeper::settingsSaved);
