@@ -1,20 +1,26 @@
 #include "BuildInfo.h"
 #include "TerminationSignals.h"
-#include "capture/ContactCapture.h"
 #include "settings/AppPaths.h"
 #include "settings/InstanceLock.h"
+#include "settings/LoginSource.h"
+#include "station/Station.h"
 #include "status/EventReport.h"
-#include "ui/HeadlessPrompter.h"
+#include "status/StatusModel.h"
 #include "ui/KeyboardStyle.h"
 #include "ui/QtPrompter.h"
 #include "ui/frmMain.h"
 
 #include <QApplication>
+#include <QDateTime>
 #include <QStringList>
 
 #include <cstdio>
 #include <memory>
 #include <optional>
+
+#include <sys/socket.h>
+#include <sys/un.h>
+#include <unistd.h>
 
 namespace {
 
@@ -27,10 +33,7 @@ struct Options
 
 QString versionNumber()
 {
-    return QStringLiteral("%1.%2.%3")
-        .arg(BuildInfo::VersionMajor)
-        .arg(BuildInfo::VersionMinor)
-        .arg(BuildInfo::VersionRevision);
+    return versionText().trimmed();
 }
 
 // Our options answer or are taken before any display is needed; every other
@@ -96,65 +99,75 @@ std::optional<int> readCommandLine(int argc, char* argv[], Options& options)
     return std::nullopt;
 }
 
-// Without a display the program falls back to Qt's offscreen platform by
-// itself, rather than ending with "could not connect to display".
-void choosePlatform(bool headless)
+bool canConnect(const QByteArray& path, bool abstract)
 {
-    if (headless) {
-        qputenv("QT_QPA_PLATFORM", "offscreen");
-        return;
-    }
-    if (!qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
-        return;
-    if (qEnvironmentVariableIsEmpty("DISPLAY") && qEnvironmentVariableIsEmpty("WAYLAND_DISPLAY"))
-        qputenv("QT_QPA_PLATFORM", "offscreen");
-    else if (!qEnvironmentVariableIsEmpty("WAYLAND_DISPLAY"))
-        qputenv("QT_QPA_PLATFORM", "wayland;xcb;offscreen");
-    else
-        qputenv("QT_QPA_PLATFORM", "xcb;offscreen");
+    sockaddr_un address{};
+    const qsizetype at = abstract ? 1 : 0;
+    if (path.size() + at >= qsizetype(sizeof address.sun_path))
+        return false;
+    address.sun_family = AF_UNIX;
+    std::copy(path.cbegin(), path.cend(), address.sun_path + at);
+    const int fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    const bool ok = fd >= 0 && ::connect(fd, reinterpret_cast<sockaddr*>(&address),
+                                         socklen_t(offsetof(sockaddr_un, sun_path) + at + path.size())) == 0;
+    if (fd >= 0)
+        ::close(fd);
+    return ok;
 }
 
-// The offscreen platform warns about window hints nobody can see; headless,
-// standard error is for messages the operator should read.
-void quietOffscreenNoise(QtMsgType type, const QMessageLogContext& context, const QString& message)
+// Which display a window would open on, or why there is none: a service on a
+// machine without one must never wait on a box nobody can answer.
+std::optional<QString> unusableDisplay()
 {
-    if (message.contains(QLatin1String("does not support propagateSizeHints")))
-        return;
-    std::fprintf(stderr, "%s\n", qPrintable(qFormatLogMessage(type, context, message)));
+    const QByteArray platform = qgetenv("QT_QPA_PLATFORM");
+    if (platform == "offscreen" || platform == "minimal")
+        return QString();
+    const QByteArray wayland = qgetenv("WAYLAND_DISPLAY");
+    const QByteArray x11 = qgetenv("DISPLAY");
+    if (wayland.isEmpty() && x11.isEmpty())
+        return QString();
+    if (!wayland.isEmpty() && canConnect(wayland.startsWith('/') ? wayland : qgetenv("XDG_RUNTIME_DIR") + '/' + wayland, false))
+        return std::nullopt;
+    if (!x11.isEmpty()) {
+        const QByteArray host = x11.left(x11.indexOf(':'));
+        const QByteArray number = x11.mid(x11.indexOf(':') + 1);
+        const QByteArray socket = "/tmp/.X11-unix/X" + number.left(number.indexOf('.') < 0 ? number.size() : number.indexOf('.'));
+        // A remote display (ssh forwarding) is Qt's to try.
+        if ((!host.isEmpty() && host != "unix") || canConnect(socket, false) || canConnect(socket, true))
+            return std::nullopt;
+    }
+    return QStringLiteral("The display %1 cannot be opened")
+        .arg(QString::fromLocal8Bit(x11.isEmpty() ? wayland : x11));
 }
 
 // The waits of a run, shortened by the end-to-end tests so they need not sit
 // out real pauses: TARVEX_INTERVALS="rebind=100,pause=50,longest=200".
-frmMain::Timings timingsFromEnvironment()
+Station::Timings timingsFromEnvironment()
 {
-    frmMain::Timings timings;
-    const QString given = qEnvironmentVariable("TARVEX_INTERVALS");
-    for (const QString& item : given.split(QLatin1Char(','), Qt::SkipEmptyParts)) {
-        const QString name = item.section(QLatin1Char('='), 0, 0).trimmed();
+    Station::Timings timings;
+    const std::pair<const char*, std::chrono::milliseconds*> names[] = {
+        {"rebind", &timings.rebind},       {"sync", &timings.outboxSync},         {"retry", &timings.diskRetry},
+        {"pause", &timings.firstPause},    {"longest", &timings.longestPause},    {"timeout", &timings.requestTimeout}};
+    for (const QString& item : qEnvironmentVariable("TARVEX_INTERVALS").split(QLatin1Char(','), Qt::SkipEmptyParts)) {
         bool ok = false;
-        const std::chrono::milliseconds value(item.section(QLatin1Char('='), 1).toLongLong(&ok));
-        if (!ok || value.count() <= 0)
-            continue;
-        if (name == QLatin1String("rebind"))
-            timings.rebind = value;
-        else if (name == QLatin1String("sync"))
-            timings.outboxSync = value;
-        else if (name == QLatin1String("retry"))
-            timings.diskRetry = value;
-        else if (name == QLatin1String("pause"))
-            timings.firstPause = value;
-        else if (name == QLatin1String("longest"))
-            timings.longestPause = value;
-        else if (name == QLatin1String("timeout"))
-            timings.requestTimeout = value;
+        const qint64 value = item.section(QLatin1Char('='), 1).toLongLong(&ok);
+        for (const auto& [name, field] : names) {
+            if (ok && value > 0 && item.section(QLatin1Char('='), 0, 0).trimmed() == QLatin1String(name))
+                *field = std::chrono::milliseconds(value);
+        }
     }
     return timings;
 }
 
-void printLine(const QString& line)
+void printLine(std::FILE* out, const QString& line)
 {
-    std::fprintf(stdout, "%s\n", qPrintable(line));
-    std::fflush(stdout);
+    std::fprintf(out, "%s\n", qPrintable(line));
+    std::fflush(out);
+}
+
+QString stamped(const QString& text)
+{
+    return QDateTime::currentDateTime().toString(QStringLiteral("yyyy-MM-dd HH:mm:ss ")) + text;
 }
 
 } // namespace
@@ -164,63 +177,62 @@ int main(int argc, char* argv[])
     Options options;
     if (const std::optional<int> exitCode = readCommandLine(argc, argv, options))
         return *exitCode;
-
     installTerminationSignals();
-    choosePlatform(options.headless);
-    QApplication app(argc, argv);
-    QApplication::setApplicationName(QStringLiteral("Tarvex"));
-    QApplication::setStyle(new KeyboardStyle);
 
-    // Headless is the offscreen platform, whoever chose it.
-    const bool headless = QGuiApplication::platformName() == QLatin1String("offscreen");
-    if (headless && !options.headless)
-        std::fprintf(stderr,
-                     "No display found: Tarvex runs headless (no window). Messages appear here, events "
-                     "on standard output; Ctrl-C stops it.\n");
-    if (headless) {
-        // Nobody sees a blinking cursor here; it would only wake the process.
-        QApplication::setCursorFlashTime(0);
-        qInstallMessageHandler(quietOffscreenNoise);
-    }
-    std::unique_ptr<Prompter> prompter;
-    if (headless)
-        prompter = std::make_unique<HeadlessPrompter>();
+    std::optional<QString> noDisplay = options.headless ? QString() : unusableDisplay();
+    if (noDisplay && !options.headless)
+        printLine(stderr, (noDisplay->isEmpty() ? QStringLiteral("No display found") : *noDisplay) +
+                              QStringLiteral(": Tarvex runs headless (no window). Messages appear here, events on "
+                                             "standard output; Ctrl-C stops it."));
+    // Headless needs no platform plugin at all.
+    std::unique_ptr<QCoreApplication> app;
+    if (noDisplay)
+        app = std::make_unique<QCoreApplication>(argc, argv);
     else
-        prompter = std::make_unique<QtPrompter>();
+        app = std::make_unique<QApplication>(argc, argv);
+    QCoreApplication::setApplicationName(QStringLiteral("Tarvex"));
 
     const AppPaths paths = AppPaths::forRunningProgram(options.dataDir);
     InstanceLock lock(paths.lockFile());
     QString holder;
     QString lockProblem;
     if (!lock.acquire(&holder, &lockProblem)) {
-        prompter->message(nullptr, InstanceLock::alreadyRunning(paths.directory(), holder), QString(),
-                          Prompter::Buttons::Ok, Prompter::Icon::Exclamation);
+        const QString text = InstanceLock::alreadyRunning(paths.directory(), holder);
+        if (noDisplay)
+            printLine(stderr, QString(text).replace(QLatin1String("\r\n"), QLatin1String(" ")));
+        else
+            QtPrompter().message(nullptr, text, QString(), Prompter::Buttons::Ok, Prompter::Icon::Exclamation);
         return InstanceLock::AlreadyRunningExitCode;
     }
     if (!lockProblem.isEmpty())
         std::fprintf(stderr, "tarvex: no lock in %s (%s); make sure no other Tarvex uses that folder\n",
                      qPrintable(paths.directory()), qPrintable(lockProblem));
 
-    frmMain window(paths, *prompter);
-    window.setHeadless(headless);
-    window.setReceiveBufferSize(options.receiveBuffer);
-    window.setTimings(timingsFromEnvironment());
-    onTerminationSignal([&window] {
-        window.closeForSignal();
-        QApplication::quit(); // a window never shown does not end the event loop by closing
-    });
+    Station station(paths, timingsFromEnvironment(), options.receiveBuffer);
+    station.start();
+    onTerminationSignal([] { QCoreApplication::quit(); });
+
     std::unique_ptr<EventReport> report;
-    if (headless) {
-        report = std::make_unique<EventReport>(printLine);
-        report->attach(window.status(), window.pipeline());
+    std::unique_ptr<QtPrompter> prompter;
+    std::unique_ptr<frmMain> window;
+    if (noDisplay) {
+        report = std::make_unique<EventReport>(station.status(), [](const QString& line) { printLine(stdout, line); });
+        QObject::connect(&station.status(), &StatusModel::bindFailed, [](quint16, const QString& reason) {
+            printLine(stderr, stamped(QStringLiteral("Failure: Error occured: ") + reason));
+        });
+        station.login().watch(paths.directory());
+    } else {
+        QApplication::setStyle(new KeyboardStyle);
+        prompter = std::make_unique<QtPrompter>();
+        window = std::make_unique<frmMain>(station, *prompter);
+        window->Form_Load();
+        window->show();
     }
-    window.Form_Load();
-    // Headless, nobody sees the window: showing it would only lay it out and
-    // paint it, up to ten times a second.
-    if (!headless)
-        window.show();
-    const int status = app.exec();
+    const int status = QCoreApplication::exec();
+    window.reset();
     if (report)
         report->flush();
+    for (const QString& line : station.stop())
+        printLine(stderr, line);
     return status;
 }

@@ -1,8 +1,10 @@
 #include "logs/DebugTrace.h"
 
 #include "logs/LogFile.h"
+#include "logs/LogText.h"
 
 #include <atomic>
+#include <limits>
 
 namespace {
 // Read by the capture thread as well as the window's.
@@ -23,6 +25,8 @@ void DebugTrace::setEnabled(bool on)
 
 bool DebugTrace::write(const QString& Key, const QString& Setting) const
 {
-    const QString entry = logTimestamp() + QLatin1String(" - ") + Key + QLatin1String(" = ") + Setting;
+    // Datagrams and replies come from others; uncut, but never a control character.
+    const QString entry = logTimestamp() + QLatin1String(" - ") + Key + QLatin1String(" = ") +
+                          LogText::safeText(Setting, {}, std::numeric_limits<qsizetype>::max());
     return appendToFile(m_path, entry.toUtf8() + LineEnd);
 }

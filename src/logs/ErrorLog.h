@@ -19,3 +19,13 @@ public:
 private:
     QString m_path;
 };
+
+// The headings of the error blocks; each is defined here and nowhere else.
+namespace ErrorTitle {
+inline const QString ServiceError = QStringLiteral("Corvane Error Message Returned");
+inline const QString Unreachable = QStringLiteral("Corvane could not be reached");
+inline const QString LoginRefused = QStringLiteral("Corvane refused the login");
+inline const QString UnreadableDatagram = QStringLiteral("Contact datagram could not be read");
+inline const QString UnusableSetting = QStringLiteral("Unusable setting in Tarvex.ini");
+inline const QString NotListening = QStringLiteral("Not listening on UDP port %1");
+} // namespace ErrorTitle

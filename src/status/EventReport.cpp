@@ -1,56 +1,44 @@
 #include "status/EventReport.h"
 
 #include "capture/AdifRecord.h"
-#include "status/StationStatus.h"
-#include "upload/ContactPipeline.h"
+#include "logs/LogText.h"
+#include "status/StatusModel.h"
 
+#include <QDateTime>
 #include <QTimer>
 
-EventReport::EventReport(Writer writer, QObject* parent)
-    : QObject(parent), m_writer(std::move(writer)), m_timer(new QTimer(this))
+namespace {
+constexpr int CallsNamed = 3;
+} // namespace
+
+EventReport::EventReport(StatusModel& status, Writer writer, QObject* parent)
+    : QObject(parent), m_status(status), m_writer(std::move(writer)), m_timer(new QTimer(this))
 {
     m_timer->setSingleShot(true);
     m_timer->setInterval(Interval);
     connect(m_timer, &QTimer::timeout, this, &EventReport::flush);
-}
-
-void EventReport::attach(StationStatus& status, ContactPipeline& pipeline)
-{
-    connect(&pipeline, &ContactPipeline::contactAccepted, this,
-            [this](quint64, const QString& record) { accepted(adifField(record, u"CALL")); });
-    connect(&pipeline, &ContactPipeline::contactRefused, this,
+    connect(&status, &StatusModel::contactAccepted, this, [this](quint64, const QString& record) {
+        if (++m_acceptedCount <= CallsNamed)
+            m_accepted << adifField(record, u"CALL");
+        gathered();
+    });
+    connect(&status, &StatusModel::contactRefused, this,
             [this](quint64, const QString& record, const QString& reason) {
-                refused(adifField(record, u"CALL"), reason);
+                ++m_refusedCount;
+                m_refusedCall = adifField(record, u"CALL");
+                m_refusedReason = reason;
+                gathered();
             });
-    connect(&pipeline, &ContactPipeline::contactKept, this, &EventReport::kept);
-    connect(&pipeline, &ContactPipeline::datagramUnreadable, this, [this](const QString& reason) {
-        state(QStringLiteral("unreadable"), tr("Contact datagram could not be read: %1").arg(reason));
+    connect(&status, &StatusModel::contactKept, this, [this] {
+        ++m_kept;
+        gathered();
+    });
+    connect(&status, &StatusModel::failed, this, [this](const QString& text) {
+        m_failures << text;
+        gathered();
     });
     // The status changes with every contact; its texts are made once per line.
-    m_status = &status;
-    connect(&status, &StationStatus::changed, this, &EventReport::gathered);
-}
-
-void EventReport::accepted(const QString& call)
-{
-    ++m_acceptedCount;
-    if (m_accepted.size() < 3)
-        m_accepted << call;
-    gathered();
-}
-
-void EventReport::refused(const QString& call, const QString& reason)
-{
-    ++m_refusedCount;
-    m_refusedCall = call;
-    m_refusedReason = reason;
-    gathered();
-}
-
-void EventReport::kept()
-{
-    ++m_kept;
-    gathered();
+    connect(&status, &StatusModel::changed, this, &EventReport::gathered);
 }
 
 void EventReport::state(const QString& kind, const QString& text)
@@ -63,12 +51,10 @@ void EventReport::state(const QString& kind, const QString& text)
     for (auto& [stateKind, latest] : m_states) {
         if (stateKind == kind) {
             latest = text;
-            gathered();
             return;
         }
     }
     m_states.append({kind, text});
-    gathered();
 }
 
 void EventReport::gathered()
@@ -80,11 +66,8 @@ void EventReport::gathered()
 void EventReport::flush()
 {
     m_timer->stop();
-    if (m_status) {
-        state(QStringLiteral("listening"), m_status->listeningText());
-        state(QStringLiteral("waiting"), m_status->waitingText());
-        m_timer->stop(); // what state() gathered goes into this line
-    }
+    state(QStringLiteral("listening"), m_status.listeningText());
+    state(QStringLiteral("waiting"), m_status.waitingText());
     QStringList parts;
     for (const auto& [kind, text] : std::as_const(m_states)) {
         if (!text.isEmpty())
@@ -92,23 +75,26 @@ void EventReport::flush()
         else if (kind == QLatin1String("waiting"))
             parts << tr("No contacts are held up any more");
     }
+    parts += std::exchange(m_failures, {});
     if (m_acceptedCount == 1)
         parts << tr("Accepted %1").arg(m_accepted.first());
     else if (m_acceptedCount > 1)
-        parts << tr("Accepted %1 contacts (%2 ...)")
+        parts << tr("Accepted %1 contacts (%2%3)")
                      .arg(m_acceptedCount)
-                     .arg(m_accepted.join(QStringLiteral(", ")));
+                     .arg(m_accepted.join(QStringLiteral(", ")),
+                          m_acceptedCount > CallsNamed ? QStringLiteral(" ...") : QString());
     if (m_refusedCount == 1)
         parts << tr("Refused %1: %2").arg(m_refusedCall, m_refusedReason);
     else if (m_refusedCount > 1)
         parts << tr("Refused %1 contacts, the last: %2").arg(m_refusedCount).arg(m_refusedReason);
     if (m_kept > 0)
-        parts << tr("%n kept in NotUploadedQsosLog.adi", nullptr, m_kept);
+        parts << (m_kept == 1 ? tr("1 kept in NotUploadedQsosLog.adi")
+                              : tr("%1 kept in NotUploadedQsosLog.adi").arg(m_kept));
     m_states.clear();
     m_accepted.clear();
     m_acceptedCount = m_refusedCount = m_kept = 0;
     if (parts.isEmpty())
         return;
     m_writer(QDateTime::currentDateTime().toString(QStringLiteral("yyyy-MM-dd HH:mm:ss ")) +
-             parts.join(QStringLiteral("; ")));
+             LogText::oneLine(parts.join(QStringLiteral("; "))));
 }

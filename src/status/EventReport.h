@@ -1,6 +1,5 @@
 #pragma once
 
-#include <QDateTime>
 #include <QHash>
 #include <QList>
 #include <QObject>
@@ -10,9 +9,8 @@
 #include <chrono>
 #include <functional>
 
-class ContactPipeline;
 class QTimer;
-class StationStatus;
+class StatusModel;
 
 // Without a window, what happens goes to standard output: one timestamped
 // line per outcome or state change, at most one line per Interval, so a burst
@@ -25,30 +23,24 @@ public:
     using Writer = std::function<void(const QString& line)>;
     static constexpr std::chrono::milliseconds Interval{100};
 
-    explicit EventReport(Writer writer, QObject* parent = nullptr);
-
-    void attach(StationStatus& status, ContactPipeline& pipeline);
-
-    void accepted(const QString& call);
-    void refused(const QString& call, const QString& reason);
-    void kept();
-    // A new state worth a line of its own ("Listening on UDP port 12060").
-    void state(const QString& kind, const QString& text);
+    EventReport(StatusModel& status, Writer writer, QObject* parent = nullptr);
 
     // Writes what has gathered now (for closing).
     void flush();
 
 private:
+    void state(const QString& kind, const QString& text);
     void gathered();
 
+    StatusModel& m_status;
     Writer m_writer;
-    StationStatus* m_status = nullptr;
     QTimer* m_timer = nullptr;
     QStringList m_accepted;
     int m_acceptedCount = 0;
     int m_refusedCount = 0;
     QString m_refusedCall;
     QString m_refusedReason;
+    QStringList m_failures;
     int m_kept = 0;
     QList<std::pair<QString, QString>> m_states; // kind, latest text
     QHash<QString, QString> m_lastState;

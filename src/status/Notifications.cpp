@@ -1,34 +1,32 @@
 #include "status/Notifications.h"
 
-#include "status/StationStatus.h"
-#include "upload/ContactPipeline.h"
+#include "status/StatusModel.h"
 
 #include <QTimer>
 
-Notifications::Notifications(QObject* parent) : QObject(parent), m_refusals(new QTimer(this))
+Notifications::Notifications(StatusModel& status, QObject* parent)
+    : QObject(parent), m_status(status), m_refusals(new QTimer(this))
 {
     m_refusals->setSingleShot(true);
     m_refusals->setInterval(DefaultRefusalWindow);
     connect(m_refusals, &QTimer::timeout, this, [this] {
         if (m_moreRefused == 0)
             return;
-        emit notify(tr("Corvane refused %n more contact(s)", nullptr, m_moreRefused), m_lastReason);
+        emit notify(m_moreRefused == 1 ? tr("Corvane refused 1 more contact")
+                                       : tr("Corvane refused %1 more contacts").arg(m_moreRefused),
+                    m_lastReason);
         m_moreRefused = 0;
         m_refusals->start();
     });
-}
-
-void Notifications::attach(StationStatus& status, ContactPipeline& pipeline, RealtimeUploader& uploader)
-{
-    connect(&status, &StationStatus::changed, this, [this, &status] {
-        // The text is made only when it is told; the status changes with every contact.
-        const bool starts = !m_waiting && isWaiting(status.hold(), status.waiting());
-        holdChanged(status.hold(), status.waiting(), starts ? status.waitingText() : QString());
-    });
-    connect(&pipeline, &ContactPipeline::contactRefused, this,
+    connect(&status, &StatusModel::changed, this, &Notifications::followStatus);
+    connect(&status, &StatusModel::contactAccepted, this, [this] { m_waiting = false; });
+    connect(&status, &StatusModel::contactRefused, this,
             [this](quint64, const QString&, const QString& reason) { refused(reason); });
-    connect(&uploader, &RealtimeUploader::serviceBack, this,
-            [this, &uploader] { serviceBack(uploader.waitingCount()); });
+    connect(&status, &StatusModel::serviceBack, this, [this](int waiting) {
+        emit notify(tr("Corvane answers again"), waiting > 0 ? tr("%1 waiting are being sent")
+                                                                    .arg(StatusModel::contacts(waiting))
+                                                              : tr("Contacts go out again"));
+    });
 }
 
 void Notifications::setRefusalWindow(std::chrono::milliseconds window)
@@ -36,18 +34,18 @@ void Notifications::setRefusalWindow(std::chrono::milliseconds window)
     m_refusals->setInterval(window);
 }
 
-bool Notifications::isWaiting(UploadHold hold, int waiting)
+void Notifications::followStatus()
 {
+    const StationState& s = m_status.state();
+    if (s.waiting == 0) {
+        m_waiting = false;
+        return;
+    }
     // Pausing is the operator's own choice; nothing to tell.
-    return waiting > 0 && hold != UploadHold::None && hold != UploadHold::Paused;
-}
-
-void Notifications::holdChanged(UploadHold hold, int waiting, const QString& waitingText)
-{
-    const bool waitingNow = isWaiting(hold, waiting);
-    if (waitingNow && !m_waiting)
-        emit notify(tr("Contacts are waiting for Corvane"), waitingText);
-    m_waiting = waitingNow;
+    if (m_waiting || s.hold == UploadHold::None || s.hold == UploadHold::Paused)
+        return;
+    m_waiting = true;
+    emit notify(tr("Contacts are waiting for Corvane"), m_status.waitingText());
 }
 
 void Notifications::refused(const QString& reason)
@@ -59,11 +57,4 @@ void Notifications::refused(const QString& reason)
     }
     emit notify(tr("Corvane refused a contact"), reason);
     m_refusals->start();
-}
-
-void Notifications::serviceBack(int waiting)
-{
-    emit notify(tr("Corvane answers again"),
-                waiting > 0 ? tr("%n waiting contact(s) are being sent", nullptr, waiting)
-                            : tr("Contacts go out again"));
 }

@@ -1,20 +1,18 @@
 #pragma once
 
-#include "upload/RealtimeUploader.h"
-
 #include <QObject>
 #include <QString>
 
 #include <chrono>
 
-class ContactPipeline;
 class QTimer;
-class StationStatus;
+class StatusModel;
 
-// Decides what is worth a desktop notification: contacts starting to wait,
-// refusals (a wrong password refuses every contact, so they are gathered:
-// one notification at once, then at most one per window for the rest), and
-// the service answering again.
+// Decides what is worth a desktop notification, once per episode: contacts
+// starting to wait (not again until nothing waits or the service takes a
+// contact), the service answering again, and refusals (a wrong login refuses
+// every contact, so they are gathered: one at once, then at most one per
+// window for the rest).
 class Notifications final : public QObject
 {
     Q_OBJECT
@@ -22,21 +20,17 @@ class Notifications final : public QObject
 public:
     static constexpr std::chrono::milliseconds DefaultRefusalWindow{60000};
 
-    explicit Notifications(QObject* parent = nullptr);
-
-    void attach(StationStatus& status, ContactPipeline& pipeline, RealtimeUploader& uploader);
+    explicit Notifications(StatusModel& status, QObject* parent = nullptr);
     void setRefusalWindow(std::chrono::milliseconds window);
-
-    void holdChanged(UploadHold hold, int waiting, const QString& waitingText);
-    void refused(const QString& reason);
-    void serviceBack(int waiting);
 
 signals:
     void notify(const QString& title, const QString& text);
 
 private:
-    static bool isWaiting(UploadHold hold, int waiting);
+    void followStatus();
+    void refused(const QString& reason);
 
+    StatusModel& m_status;
     QTimer* m_refusals = nullptr;
     int m_moreRefused = 0;
     QString m_lastReason;

@@ -1,19 +1,22 @@
 #include "status/RecentContacts.h"
 
 #include "capture/AdifRecord.h"
-#include "upload/ContactPipeline.h"
+#include "status/StatusModel.h"
 
 RecentContacts::RecentContacts(QObject* parent) : QAbstractTableModel(parent) {}
 
-void RecentContacts::attach(ContactPipeline& pipeline)
+void RecentContacts::attach(StatusModel& status)
 {
-    connect(&pipeline, &ContactPipeline::contactReceived, this,
+    connect(&status, &StatusModel::contactReceived, this,
             [this](quint64 key, const QString& record, bool added) { add(key, record, added); });
-    connect(&pipeline, &ContactPipeline::contactAccepted, this,
-            [this](quint64 key) { setState(key, State::Accepted); });
-    connect(&pipeline, &ContactPipeline::contactRefused, this,
+    connect(&status, &StatusModel::contactAccepted, this, [this](quint64 key) { setState(key, State::Accepted); });
+    connect(&status, &StatusModel::contactRefused, this,
             [this](quint64 key, const QString&, const QString& reason) { setState(key, State::Refused, reason); });
-    connect(&pipeline, &ContactPipeline::contactKept, this, [this](quint64 key) { setState(key, State::Kept); });
+    connect(&status, &StatusModel::contactKept, this, [this](quint64 key) { setState(key, State::Kept); });
+    connect(&status, &StatusModel::changed, this, [this, &status] {
+        const StationState& s = status.state();
+        setWaitingReason(s.hold == UploadHold::None ? QString() : s.holdReason);
+    });
 }
 
 void RecentContacts::add(quint64 key, const QString& record, bool added, const QTime& time)

@@ -7,7 +7,7 @@
 
 #include <deque>
 
-class ContactPipeline;
+class StatusModel;
 
 // The session's last contacts, newest last, for a view the operator opens to
 // see which contact went where. Changes are taken in at once but published
@@ -41,7 +41,7 @@ public:
 
     explicit RecentContacts(QObject* parent = nullptr);
 
-    void attach(ContactPipeline& pipeline);
+    void attach(StatusModel& status);
 
     void add(quint64 key, const QString& record, bool added, const QTime& time = QTime::currentTime());
     void setState(quint64 key, State state, const QString& detail = QString());

@@ -3,8 +3,9 @@
 #include "BuildInfo.h"
 #include "logs/ErrorLog.h"
 #include "logs/LogText.h"
+#include "settings/LoginSource.h"
+#include "station/Station.h"
 #include "ui/Prompter.h"
-#include "ui/frmMain.h"
 #include "upload/HttpFileUpload.h"
 #include "upload/RealtimeRequest.h"
 #include "upload/ServiceAddress.h"
@@ -23,7 +24,6 @@
 namespace {
 
 const QString CrLf = QStringLiteral("\r\n");
-const QString ErrorTitle = QStringLiteral("Corvane Error Message Returned");
 const QString FailedStatus = QStringLiteral("Uploading Data Returned Error's");
 const QString ErrorHeading =
     QStringLiteral("An Error has occured in uploading your file to the Corvane Server.\r\n"
@@ -77,15 +77,13 @@ Removal removeIfUnchanged(const QString& path, const QByteArray& sent, QString& 
 
 } // namespace
 
-ManualUpload::ManualUpload(frmMain& window, Prompter& prompter, const AppPaths& paths,
-                           const Settings& settings, QObject* parent)
-    : QObject(parent), m_window(window), m_prompter(prompter), m_paths(paths), m_settings(settings),
-      m_network(new QNetworkAccessManager(this))
+ManualUpload::ManualUpload(Station& station, Prompter& prompter, QWidget* window, QLineEdit* path,
+                           QPushButton* browse, QPushButton* upload)
+    : QObject(window), m_station(station), m_prompter(prompter), m_window(window), m_path(path), m_browse(browse),
+      m_upload(upload), m_network(new QNetworkAccessManager(this))
 {
-    connect(m_window.cmbBrowseforUploadADIF, &QPushButton::clicked, this,
-            &ManualUpload::cmbBrowseforUploadADIF_Click);
-    connect(m_window.cmbProcessandUpload, &QPushButton::clicked, this,
-            &ManualUpload::cmbProcessandUpload_Click);
+    connect(m_browse, &QPushButton::clicked, this, &ManualUpload::cmbBrowseforUploadADIF_Click);
+    connect(m_upload, &QPushButton::clicked, this, &ManualUpload::cmbProcessandUpload_Click);
 }
 
 ManualUpload::~ManualUpload() = default;
@@ -93,23 +91,23 @@ ManualUpload::~ManualUpload() = default;
 void ManualUpload::cmbBrowseforUploadADIF_Click()
 {
     const QString chosen = m_prompter.openFileName(
-        &m_window, QStringLiteral("Select ADIF file to Process Path"), m_paths.directory(),
+        m_window, QStringLiteral("Select ADIF file to Process Path"), m_station.paths().directory(),
         QStringLiteral("ADIF (*.adi *.adif) | *.adi;*.adif|All files (*)|*"));
     if (!chosen.isEmpty())
-        m_window.txtUploadADIFPathCorvane->setText(chosen);
+        m_path->setText(chosen);
 }
 
 void ManualUpload::cmbProcessandUpload_Click()
 {
-    const QString path = m_window.txtUploadADIFPathCorvane->text();
-    if (m_upload)
+    const QString path = m_path->text();
+    if (m_active)
         return;
     if (path.isEmpty()) {
         setStatus(tr("Choose the ADIF file to upload first: click \"...\" or type its path."));
         return;
     }
     if (const std::optional<QString> reason = unreadableReason(path)) {
-        m_prompter.message(&m_window,
+        m_prompter.message(m_window,
                            QStringLiteral("The file") + CrLf + path + CrLf +
                                QStringLiteral("could not be read: ") + *reason + CrLf +
                                QStringLiteral("Nothing was uploaded."),
@@ -126,22 +124,23 @@ void ManualUpload::UploadToCorvane(const QString& path)
     m_uploadedPath = path;
 
     const ServiceBase service = resolveServiceBase(
-        SettingKey::ServiceHost, m_settings.GetSettings(SettingKey::ServiceHost, QString()),
+        SettingKey::ServiceHost, m_station.settings().GetSettings(SettingKey::ServiceHost, QString()),
         QString::fromUtf8(BuildInfo::ServiceHost));
     if (!service.problem.isEmpty()) {
-        m_prompter.message(&m_window, service.problem, QString(), Prompter::Buttons::Ok,
+        m_prompter.message(m_window, service.problem, QString(), Prompter::Buttons::Ok,
                            Prompter::Icon::Critical);
         setButtonsEnabled(true);
         return;
     }
-    auto* upload = new HttpFileUpload(m_network, m_paths.directory(), this);
-    m_upload = upload;
+    auto* upload = new HttpFileUpload(m_network, m_station.paths().directory(), this);
+    m_active = upload;
+    const Credentials& login = m_station.login().current();
     upload->setHost(service.url);
     upload->setTimeout(UploadTimeout);
     upload->setPath(QStringLiteral("/putlogs.php"));
-    upload->AddField(QStringLiteral("email"), m_window.txtCorvaneEmailAddress->text());
-    upload->AddField(QStringLiteral("password"), m_window.txtCorvanePassword->text());
-    upload->AddField(QStringLiteral("callsign"), m_window.txtCorvaneCallsign->text());
+    upload->AddField(QStringLiteral("email"), login.email);
+    upload->AddField(QStringLiteral("password"), login.password);
+    upload->AddField(QStringLiteral("callsign"), login.callsign);
     upload->AddField(QStringLiteral("api"), QString::fromLatin1(ApplicationKey));
     upload->AddFile(QStringLiteral("file"), path);
 
@@ -159,19 +158,18 @@ void ManualUpload::UploadToCorvane(const QString& path)
 
 void ManualUpload::uploadFinished()
 {
-    HttpFileUpload* upload = m_upload;
+    HttpFileUpload* upload = m_active;
     if (!upload)
         return;
-    m_upload = nullptr;
+    m_active = nullptr;
     // Not deleted inside its own signal, nor by the dialogs' event loops below.
     upload->deleteLater();
 
     const QString replyText =
         HttpFileUpload::DecodeText(upload->ResponseBody(), QStringLiteral("iso-8859-1"));
-    const QString password = m_window.txtCorvanePassword->text();
     if (upload->Completed() && upload->StatusCode() == 200) {
         m_prompter.message(
-            &m_window,
+            m_window,
             QStringLiteral("The Corvane Servers returned the following message:") + CrLf + CrLf + replyText +
                 CrLf + CrLf + QStringLiteral("Please Note:") + CrLf +
                 QStringLiteral("In about 10 minutes you will recieve an email from Corvane") + CrLf +
@@ -190,13 +188,10 @@ void ManualUpload::uploadFinished()
                                        QStringLiteral(" If the problem continues try going to the Corvane "
                                                       "website\r\nand try uploading it there..\r\n") +
                                        ErrorFooter;
-        m_prompter.message(&m_window, text, QString(), Prompter::Buttons::Ok, Prompter::Icon::Critical);
+        m_prompter.message(m_window, text, QString(), Prompter::Buttons::Ok, Prompter::Icon::Critical);
         setStatus(FailedStatus);
         // A failure without a reply body would leave an empty report; say what failed instead.
-        ErrorLog(m_paths.errorLog())
-            .write(ErrorTitle, replyText.isEmpty() ? upload->StatusText() : LogText::safeText(replyText, password));
-        emit errorReported();
-        m_window.mnuError->menuAction()->setVisible(true);
+        m_station.reportError(ErrorTitle::ServiceError, replyText.isEmpty() ? upload->StatusText() : replyText);
     }
     setButtonsEnabled(true);
 }
@@ -205,11 +200,11 @@ void ManualUpload::offerToDelete(const QByteArray& sent)
 {
     const QString path = m_uploadedPath;
     const Prompter::Answer answer = m_prompter.message(
-        &m_window, QStringLiteral("Would you like to delete ") + CrLf + path + QStringLiteral(" ?"),
-        QString(), Prompter::Buttons::YesNo, Prompter::Icon::None);
+        m_window, QStringLiteral("Would you like to delete ") + CrLf + path + QStringLiteral(" ?"),
+        QString(), Prompter::Buttons::YesNo, Prompter::Icon::None, Prompter::Answer::No);
     if (answer == Prompter::Answer::Yes) {
         const auto tell = [this, &path](const QString& what) {
-            m_prompter.message(&m_window, QStringLiteral("The file") + CrLf + path + CrLf + what, QString(),
+            m_prompter.message(m_window, QStringLiteral("The file") + CrLf + path + CrLf + what, QString(),
                                Prompter::Buttons::Ok, Prompter::Icon::Exclamation);
         };
         QString error;
@@ -229,17 +224,17 @@ void ManualUpload::offerToDelete(const QByteArray& sent)
             return;
         }
     }
-    m_window.txtUploadADIFPathCorvane->clear();
+    m_path->clear();
     setStatus(QString());
 }
 
 void ManualUpload::setStatus(const QString& text)
 {
-    m_window.showStatusNow(text);
+    m_station.showJob(text);
 }
 
 void ManualUpload::setButtonsEnabled(bool enabled)
 {
-    m_window.cmbBrowseforUploadADIF->setEnabled(enabled);
-    m_window.cmbProcessandUpload->setEnabled(enabled);
+    m_browse->setEnabled(enabled);
+    m_upload->setEnabled(enabled);
 }

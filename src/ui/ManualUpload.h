@@ -1,15 +1,15 @@
 #pragma once
 
-#include "settings/AppPaths.h"
-#include "settings/Settings.h"
-
 #include <QByteArray>
 #include <QObject>
 
-class frmMain;
 class HttpFileUpload;
 class Prompter;
+class QLineEdit;
 class QNetworkAccessManager;
+class QPushButton;
+class QWidget;
+class Station;
 
 // The "Manual Corvane Upload" frame: picks an ADIF file and sends it whole to
 // /putlogs.php, showing the progress and the service's answer, then offers to
@@ -19,16 +19,12 @@ class ManualUpload final : public QObject
     Q_OBJECT
 
 public:
-    ManualUpload(frmMain& window, Prompter& prompter, const AppPaths& paths, const Settings& settings,
-                 QObject* parent = nullptr);
+    ManualUpload(Station& station, Prompter& prompter, QWidget* window, QLineEdit* path, QPushButton* browse,
+                 QPushButton* upload);
     ~ManualUpload() override;
 
     // The upload under way, or null; it is gone after finished().
-    HttpFileUpload* activeUpload() const { return m_upload; }
-
-signals:
-    // Right after each write to the error log, for the window's error indicator.
-    void errorReported();
+    HttpFileUpload* activeUpload() const { return m_active; }
 
 private:
     void cmbBrowseforUploadADIF_Click();
@@ -39,11 +35,13 @@ private:
     void setStatus(const QString& text);
     void setButtonsEnabled(bool enabled);
 
-    frmMain& m_window;
+    Station& m_station;
     Prompter& m_prompter;
-    AppPaths m_paths;
-    Settings m_settings;
+    QWidget* m_window;
+    QLineEdit* m_path;
+    QPushButton* m_browse;
+    QPushButton* m_upload;
     QNetworkAccessManager* m_network;
-    HttpFileUpload* m_upload = nullptr;
+    HttpFileUpload* m_active = nullptr;
     QString m_uploadedPath;
 };

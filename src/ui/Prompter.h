@@ -32,9 +32,10 @@ public:
 
     virtual ~Prompter() = default;
 
-    // An empty title means the application's own ("Tarvex").
+    // An empty title means the application's own ("Tarvex"). `preferred` is
+    // the button Enter presses: questions that destroy something prefer No.
     virtual Answer message(QWidget* parent, const QString& text, const QString& title, Buttons buttons,
-                           Icon icon) = 0;
+                           Icon icon, Answer preferred = Answer::Ok) = 0;
 
     // The filter is in the bar-separated form "description|pattern|description|pattern".
     // Returns the chosen path, or an empty text when the user cancels.

@@ -64,11 +64,15 @@ Prompter::Answer answerFor(int clicked, Prompter::Buttons buttons)
 } // namespace
 
 Prompter::Answer QtPrompter::message(QWidget* parent, const QString& text, const QString& title,
-                                     Buttons buttons, Icon icon)
+                                     Buttons buttons, Icon icon, Answer preferred)
 {
     QMessageBox box(standardIcon(icon), title.isEmpty() ? QString::fromLatin1(DefaultTitle) : title,
                     messageText(text), standardButtons(buttons), parent);
     box.setTextFormat(Qt::PlainText);
+    if (preferred == Answer::No)
+        box.setDefaultButton(QMessageBox::No);
+    else if (preferred == Answer::Cancel)
+        box.setDefaultButton(QMessageBox::Cancel);
     return answerFor(box.exec(), buttons);
 }
 

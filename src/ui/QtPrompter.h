@@ -8,8 +8,8 @@
 class QtPrompter final : public Prompter
 {
 public:
-    Answer message(QWidget* parent, const QString& text, const QString& title, Buttons buttons,
-                   Icon icon) override;
+    Answer message(QWidget* parent, const QString& text, const QString& title, Buttons buttons, Icon icon,
+                   Answer preferred = Answer::Ok) override;
     QString openFileName(QWidget* parent, const QString& title, const QString& directory,
                          const QString& filter) override;
     void openUrl(const QUrl& url) override;

@@ -22,22 +22,22 @@ TrayIcon::TrayIcon(const QIcon& appIcon, QObject* parent)
     });
 }
 
-QColor TrayIcon::badgeColour(StationStatus::Health health)
+QColor TrayIcon::badgeColour(StatusModel::Health health)
 {
     switch (health) {
-    case StationStatus::Health::Fine:
+    case StatusModel::Health::Fine:
         return QColor(46, 160, 67);
-    case StationStatus::Health::Waiting:
+    case StatusModel::Health::Waiting:
         return QColor(230, 160, 0);
-    case StationStatus::Health::Errors:
+    case StatusModel::Health::Errors:
         return QColor(208, 32, 32);
-    case StationStatus::Health::NotListening:
+    case StatusModel::Health::NotListening:
         return QColor(128, 128, 128);
     }
     return {};
 }
 
-QIcon TrayIcon::iconFor(const QIcon& appIcon, StationStatus::Health health)
+QIcon TrayIcon::iconFor(const QIcon& appIcon, StatusModel::Health health)
 {
     QIcon icon;
     for (const int size : {16, 22, 32, 48, 64}) {
@@ -53,7 +53,7 @@ QIcon TrayIcon::iconFor(const QIcon& appIcon, StationStatus::Health health)
         painter.setPen(QPen(Qt::white, std::max(1, size / 16)));
         painter.setBrush(badgeColour(health));
         painter.drawEllipse(corner.adjusted(1, 1, -1, -1));
-        if (health == StationStatus::Health::NotListening) {
+        if (health == StatusModel::Health::NotListening) {
             // Grey alone does not say "off" to everyone: a bar across it does.
             painter.drawLine(corner.topLeft() + QPoint(badge / 4, badge / 2),
                              corner.topRight() + QPoint(-badge / 4, badge / 2));
@@ -63,7 +63,7 @@ QIcon TrayIcon::iconFor(const QIcon& appIcon, StationStatus::Health health)
     return icon;
 }
 
-void TrayIcon::show(StationStatus::Health health, const QString& toolTip)
+void TrayIcon::show(StatusModel::Health health, const QString& toolTip)
 {
     if (!m_shown || health != m_health)
         m_icon->setIcon(iconFor(m_appIcon, health));

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "status/StationStatus.h"
+#include "status/StatusModel.h"
 
 #include <QIcon>
 #include <QObject>
@@ -16,15 +16,15 @@ class TrayIcon final : public QObject
 public:
     TrayIcon(const QIcon& appIcon, QObject* parent = nullptr);
 
-    void show(StationStatus::Health health, const QString& toolTip);
+    void show(StatusModel::Health health, const QString& toolTip);
     void showMessage(const QString& title, const QString& text);
 
-    StationStatus::Health health() const { return m_health; }
+    StatusModel::Health health() const { return m_health; }
     QString toolTip() const { return m_toolTip; }
 
     // The application icon with a badge in the health's colour.
-    static QIcon iconFor(const QIcon& appIcon, StationStatus::Health health);
-    static QColor badgeColour(StationStatus::Health health);
+    static QIcon iconFor(const QIcon& appIcon, StatusModel::Health health);
+    static QColor badgeColour(StatusModel::Health health);
 
 signals:
     void activated();
@@ -32,7 +32,7 @@ signals:
 private:
     QIcon m_appIcon;
     QSystemTrayIcon* m_icon = nullptr;
-    StationStatus::Health m_health = StationStatus::Health::Fine;
+    StatusModel::Health m_health = StatusModel::Health::Fine;
     QString m_toolTip;
     bool m_shown = false;
 };

@@ -11,6 +11,7 @@ struct Credentials
     QString email;
     QString password;
     QString callsign;
+    bool operator==(const Credentials&) const = default;
 };
 
 // application/x-www-form-urlencoded value: UTF-8, then percent-encoding, a

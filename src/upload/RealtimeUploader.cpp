@@ -61,9 +61,18 @@ void RealtimeUploader::setEndpoint(const QUrl& url, const QString& problem)
     pump();
 }
 
-void RealtimeUploader::setCredentialSource(std::function<Credentials()> source)
+void RealtimeUploader::setLogin(const Credentials& login, bool retry)
 {
-    m_credentials = std::move(source);
+    const bool held = m_loginRefused || m_loginMissing;
+    if (login == m_login && !(retry && m_loginRefused))
+        return;
+    m_login = login;
+    if (!held)
+        return;
+    m_loginRefused = false;
+    m_loginMissing = false;
+    emit holdChanged();
+    pump();
 }
 
 void RealtimeUploader::setPauses(std::chrono::milliseconds first, std::chrono::milliseconds longest)
@@ -78,16 +87,6 @@ void RealtimeUploader::setPaused(bool paused)
     if (m_paused == paused)
         return;
     m_paused = paused;
-    emit holdChanged();
-    pump();
-}
-
-void RealtimeUploader::loginChanged()
-{
-    if (!m_loginRefused && !m_loginMissing)
-        return;
-    m_loginRefused = false;
-    m_loginMissing = false;
     emit holdChanged();
     pump();
 }
@@ -151,8 +150,7 @@ void RealtimeUploader::pump()
         return;
     const int limit = m_probing ? 1 : MaxInFlight;
     while (m_flights.size() < limit && !m_queue.isEmpty()) {
-        const Credentials credentials = m_credentials ? m_credentials() : Credentials{};
-        if (!isLoginComplete(credentials)) {
+        if (!isLoginComplete(m_login)) {
             if (!m_loginMissing) {
                 m_loginMissing = true;
                 emit holdChanged();
@@ -163,7 +161,7 @@ void RealtimeUploader::pump()
             m_loginMissing = false;
             emit holdChanged();
         }
-        start(m_queue.takeFirst(), credentials);
+        start(m_queue.takeFirst(), m_login);
     }
 }
 

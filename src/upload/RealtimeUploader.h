@@ -49,8 +49,7 @@ enum class UploadHold
 // verdict (finished()); anything else (no connection, a time-out, a cut
 // reply, 408, 429, 5xx) leaves the contact waiting in its place, and the
 // queue goes on after a pause that doubles from FirstPause up to
-// LongestPause, one contact first to probe. The credentials are read afresh
-// for every try.
+// LongestPause, one contact first to probe.
 class RealtimeUploader final : public QObject
 {
     Q_OBJECT
@@ -69,7 +68,9 @@ public:
     // An unusable address comes with the problem to show; nothing is sent then.
     void setEndpoint(const QUrl& url, const QString& problem = QString());
     QUrl endpoint() const { return m_endpoint; }
-    void setCredentialSource(std::function<Credentials()> source);
+    // The login the station committed; contacts held for a login go out with
+    // it. `retry` tries an unchanged login again after it was refused.
+    void setLogin(const Credentials& login, bool retry = false);
     void setTimeout(std::chrono::milliseconds timeout) { m_timeout = timeout; }
     std::chrono::milliseconds timeout() const { return m_timeout; }
     void setPauses(std::chrono::milliseconds first, std::chrono::milliseconds longest);
@@ -78,15 +79,13 @@ public:
         return {m_firstPause, m_longestPause};
     }
     void setPaused(bool paused);
-    // The login was edited: contacts held for it may go now.
-    void loginChanged();
-
     void enqueue(UploadContact contact);
     // Stops every unfinished request without a signal and hands the contacts
     // back in arrival order; they stay in the outbox for the next start.
     QList<UploadContact> abandonAll();
 
     int waitingCount() const;
+    int inFlight() const { return int(m_flights.size()); }
     UploadHold hold() const;
     QString holdReason() const;
     QDateTime nextTry() const { return m_nextTry; }
@@ -116,7 +115,7 @@ private:
 
     QUrl m_endpoint;
     QString m_hostProblem;
-    std::function<Credentials()> m_credentials;
+    Credentials m_login;
     std::chrono::milliseconds m_timeout = DefaultTimeout;
     std::chrono::milliseconds m_firstPause = FirstPause;
     std::chrono::milliseconds m_longestPause = LongestPause;

@@ -1,5 +1,7 @@
 #include "upload/ServiceAddress.h"
 
+#include <QRegularExpression>
+
 #include <optional>
 
 namespace {
@@ -35,10 +37,14 @@ ServiceBase resolveServiceBase(const QString& key, const QString& setting, const
     const bool given = !setting.trimmed().isEmpty();
     if (std::optional<QUrl> url = readBaseUrl(given ? setting : builtIn))
         return {*url, {}};
+    // A user name and password in the address are never written out.
+    QString shown = (given ? setting : builtIn).trimmed();
+    shown.replace(QRegularExpression(QStringLiteral("^([^:/]*://)?[^/@]*@")), QStringLiteral("\\1"));
     return {{},
             QStringLiteral("The %1 setting \"%2\" is not a usable address (a host name, or a URL such as "
-                           "https://host:port); nothing is sent until it is corrected")
-                .arg(key, given ? setting : builtIn)};
+                           "https://host:port, without a user name or password); nothing is sent until it "
+                           "is corrected")
+                .arg(key, shown)};
 }
 
 QUrl serviceUrl(const QUrl& base, const QString& path)

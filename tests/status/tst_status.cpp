@@ -3,28 +3,30 @@
 #include "status/EventReport.h"
 #include "status/Notifications.h"
 #include "status/RecentContacts.h"
-#include "status/StationStatus.h"
+#include "status/StatusModel.h"
 
 #include <QSignalSpy>
 #include <QTest>
 
 using namespace std::chrono_literals;
-using Health = StationStatus::Health;
+using Health = StatusModel::Health;
 Q_DECLARE_METATYPE(UploadHold)
 
-class TestStationStatus : public QObject
+class TestStatusModel : public QObject
 {
     Q_OBJECT
 
 private slots:
     void textsAndHealthFollowTheState_data();
     void textsAndHealthFollowTheState();
-    void notificationsAreFewAndGathered();
+    void theFirstPanelSaysWhatIsTrueNow_data();
+    void theFirstPanelSaysWhatIsTrueNow();
+    void notificationsOncePerEpisode();
     void headlessLinesSumUpABurst();
     void recentContactsFollowEachContact();
 };
 
-void TestStationStatus::textsAndHealthFollowTheState_data()
+void TestStatusModel::textsAndHealthFollowTheState_data()
 {
     QTest::addColumn<bool>("listening");
     QTest::addColumn<UploadHold>("hold");
@@ -53,78 +55,144 @@ void TestStationStatus::textsAndHealthFollowTheState_data()
                                    << "" << int(Health::NotListening);
 }
 
-void TestStationStatus::textsAndHealthFollowTheState()
+void TestStatusModel::textsAndHealthFollowTheState()
 {
     QFETCH(bool, listening);
     QFETCH(UploadHold, hold);
     QFETCH(int, held);
     QFETCH(bool, attention);
-    StationStatus status;
-    if (listening)
-        status.setListening(12060);
-    else
-        status.setNotListening(12060, "address in use");
-    status.setHold(hold, 3, "connection refused", QDateTime(QDate(2026, 12, 7), QTime(14, 5, 41)));
-    status.setHeld(held, "Outbox.txt: full");
-    status.setAttention(attention);
-    status.countAccepted();
-    status.countRefused("Invalid Login - check e-mail and password");
-    status.countKept();
+    StatusModel status;
+    status.change([&](StationState& s) {
+        s.listening = listening;
+        s.port = 12060;
+        s.notListening = listening ? QString() : QStringLiteral("address in use");
+        s.hold = hold;
+        s.waiting = 3;
+        s.holdReason = "connection refused";
+        s.nextTry = QDateTime(QDate(2026, 12, 7), QTime(14, 5, 41));
+        s.held = held;
+        s.heldReason = "Outbox.txt: full";
+        s.attention = attention;
+        s.accepted = s.refused = s.kept = 1;
+        s.lastAccepted = {QDateTime(QDate(2026, 12, 7), QTime(14, 7)), "Q9XYZ"};
+        s.lastFailure = {QDateTime(QDate(2026, 12, 7), QTime(14, 5)), "Refused Q9XYZ: Invalid Callsign"};
+    });
 
     QTEST(status.listeningText(), "listeningText");
     QTEST(status.waitingText(), "waitingText");
     QTEST(int(status.health()), "health");
     QCOMPARE(status.countsText(), QStringLiteral("Accepted 1 · Waiting 3 · Refused 1 · In file 1"));
-    QCOMPARE(status.failureText(), QStringLiteral("Refused: Invalid Login - check e-mail and password"));
+    QCOMPARE(status.acceptedText(), QStringLiteral("Last accepted 14:07 Q9XYZ"));
+    QCOMPARE(status.failureText(), QStringLiteral("14:05 Refused Q9XYZ: Invalid Callsign"));
     QVERIFY(status.toolTip().contains(status.countsText()));
 }
 
-void TestStationStatus::notificationsAreFewAndGathered()
+void TestStatusModel::theFirstPanelSaysWhatIsTrueNow_data()
 {
-    Notifications notifications;
+    QTest::addColumn<int>("inFlight");
+    QTest::addColumn<UploadHold>("hold");
+    QTest::addColumn<QString>("catchUp");
+    QTest::addColumn<QString>("job");
+    QTest::addColumn<QString>("activity");
+    const QString uploading = "Uploading Data to Corvane";
+    QTest::newRow("sending") << 2 << UploadHold::None << "" << "" << uploading;
+    QTest::newRow("outage: the waiting line says why") << 1 << UploadHold::Retrying << "" << "" << "";
+    QTest::newRow("idle: the last outcome") << 0 << UploadHold::None << "" << "" << "Uploading Data Complete.";
+    QTest::newRow("catching up") << 1 << UploadHold::None << "3 contacts from the last run are being sent" << ""
+                                 << "3 contacts from the last run are being sent";
+    QTest::newRow("the operator's job first") << 1 << UploadHold::Retrying << "" << "File Uploading!"
+                                              << "File Uploading!";
+}
+
+void TestStatusModel::theFirstPanelSaysWhatIsTrueNow()
+{
+    QFETCH(int, inFlight);
+    QFETCH(UploadHold, hold);
+    QFETCH(QString, catchUp);
+    QFETCH(QString, job);
+    StatusModel status;
+    QSignalSpy changed(&status, &StatusModel::changed);
+    status.change([&](StationState& s) {
+        s.waiting = 3;
+        s.inFlight = inFlight;
+        s.hold = hold;
+        s.catchUp = catchUp;
+        s.job = job;
+        s.verdict = "Uploading Data Complete.";
+    });
+    status.change([&](StationState& s) { s.inFlight = inFlight; }); // no difference, no signal
+    QCOMPARE(changed.size(), 1);
+    QTEST(status.activity(), "activity");
+}
+
+void TestStatusModel::notificationsOncePerEpisode()
+{
+    StatusModel status;
+    Notifications notifications(status);
     notifications.setRefusalWindow(100ms);
     QSignalSpy notified(&notifications, &Notifications::notify);
-    notifications.holdChanged(UploadHold::Retrying, 3, "3 contacts waiting");
-    notifications.holdChanged(UploadHold::Retrying, 4, "4 contacts waiting"); // still the same outage
+    const auto hold = [&status](UploadHold reason, int waiting) {
+        status.change([&](StationState& s) {
+            s.hold = reason;
+            s.waiting = waiting;
+        });
+    };
+    hold(UploadHold::LoginMissing, 3);
+    // Every keystroke of a login used to start the episode anew.
+    for (const UploadHold h : {UploadHold::None, UploadHold::LoginRefused, UploadHold::None, UploadHold::Retrying})
+        hold(h, 3);
     QCOMPARE(notified.size(), 1);
     QCOMPARE(notified[0][0].toString(), QStringLiteral("Contacts are waiting for Corvane"));
-    notifications.serviceBack(4);
-    notifications.holdChanged(UploadHold::None, 4, "");
-    notifications.holdChanged(UploadHold::Paused, 5, "paused"); // the operator's own choice
+    emit status.contactAccepted(1, WorkedContact::Record);
+    emit status.serviceBack(2);
+    hold(UploadHold::None, 0);
+    hold(UploadHold::Paused, 5); // the operator's own choice
     QCOMPARE(notified.size(), 2);
-    QCOMPARE(notified[1][0].toString(), QStringLiteral("Corvane answers again"));
+    QCOMPARE(notified[1][1].toString(), QStringLiteral("2 contacts waiting are being sent"));
+    hold(UploadHold::Retrying, 5);
+    QCOMPARE(notified.size(), 3);
 
     // A wrong password refuses every contact: one notice at once, the rest in one.
     for (int i = 0; i < 50; ++i)
-        notifications.refused("Invalid login");
-    QCOMPARE(notified.size(), 3);
-    QTRY_COMPARE(notified.size(), 4);
-    QCOMPARE(notified[3][0].toString(), QStringLiteral("Corvane refused 49 more contact(s)"));
-    QTest::qWait(250);
+        emit status.contactRefused(quint64(i), WorkedContact::Record, "Invalid login");
     QCOMPARE(notified.size(), 4);
+    QTRY_COMPARE(notified.size(), 5);
+    QCOMPARE(notified[4][0].toString(), QStringLiteral("Corvane refused 49 more contacts"));
+    QTest::qWait(250);
+    QCOMPARE(notified.size(), 5);
 }
 
-void TestStationStatus::headlessLinesSumUpABurst()
+void TestStatusModel::headlessLinesSumUpABurst()
 {
+    StatusModel status;
     QStringList lines;
-    EventReport report([&lines](const QString& line) { lines << line; });
-    report.state("listening", "Listening on UDP port 12060");
-    report.accepted("Q9XYZ");
+    EventReport report(status, [&lines](const QString& line) { lines << line; });
+    status.change([](StationState& s) {
+        s.listening = true;
+        s.port = 12060;
+    });
+    emit status.contactAccepted(1, WorkedContact::Record);
     QTRY_COMPARE(lines.size(), 1);
-    QVERIFY(lines[0].endsWith(" Listening on UDP port 12060; Accepted Q9XYZ"));
+    QVERIFY2(lines[0].endsWith(" Listening on UDP port 12060; Accepted Q9XYZ"), qPrintable(lines[0]));
     QVERIFY(QDateTime::fromString(lines[0].left(19), "yyyy-MM-dd HH:mm:ss").isValid());
-    for (int i = 0; i < 1000; ++i)
-        report.accepted("Q9" + QString::number(i));
-    report.refused("Q9BAD", "Invalid login");
-    report.state("listening", "Listening on UDP port 12060"); // no change, no news
+    for (int i = 0; i < 3; ++i)
+        emit status.contactAccepted(1, WorkedContact::recordWithCall("Q900" + QString::number(i)));
     QTRY_COMPARE(lines.size(), 2);
-    QVERIFY2(lines[1].endsWith("Accepted 1000 contacts (Q90, Q91, Q92 ...); Refused Q9BAD: Invalid login"),
-             qPrintable(lines[1]));
+    QVERIFY2(lines[1].endsWith("Accepted 3 contacts (Q9000, Q9001, Q9002)"), qPrintable(lines[1]));
+    for (int i = 0; i < 1000; ++i)
+        emit status.contactAccepted(1, WorkedContact::recordWithCall("Q9" + QString::number(i).rightJustified(3, '0')));
+    // Nothing a sender or the service writes starts a line of its own.
+    emit status.contactRefused(2, WorkedContact::recordWithCall("Q9BAD"), "Invalid\r\nlogin\x1b[2J");
+    status.fail("Contact datagram could not be read: bad\n2026-12-07 14:00:00 Accepted FAKE");
+    QTRY_COMPARE(lines.size(), 3);
+    QVERIFY2(lines[2].endsWith("Contact datagram could not be read: bad\\n2026-12-07 14:00:00 Accepted FAKE; "
+                               "Accepted 1000 contacts (Q9000, Q9001, Q9002 ...); Refused Q9BAD: Invalid\\r\\nlogin\uFFFD[2J"),
+             qPrintable(lines[2]));
     QTest::qWait(2 * int(EventReport::Interval.count()));
-    QCOMPARE(lines.size(), 2);
+    QCOMPARE(lines.size(), 3);
 }
 
-void TestStationStatus::recentContactsFollowEachContact()
+void TestStatusModel::recentContactsFollowEachContact()
 {
     RecentContacts recent;
     QSignalSpy inserted(&recent, &QAbstractItemModel::rowsInserted);
@@ -160,5 +228,5 @@ void TestStationStatus::recentContactsFollowEachContact()
              QStringLiteral("kept in the not-uploaded file: Invalid login"));
 }
 
-TARVEX_TEST(TestStationStatus)
+TARVEX_TEST(TestStatusModel)
 #include "tst_status.moc"

@@ -1,11 +1,11 @@
 #include "ScriptedPrompter.h"
 
 Prompter::Answer ScriptedPrompter::message(QWidget* parent, const QString& text, const QString& title,
-                                           Buttons buttons, Icon icon)
+                                           Buttons buttons, Icon icon, Answer preferred)
 {
-    messages.append(Message{parent, text, title, buttons, icon});
+    messages.append(Message{parent, text, title, buttons, icon, preferred});
     if (answers.isEmpty())
-        return buttons == Buttons::YesNo ? Answer::Yes : Answer::Ok;
+        return buttons == Buttons::YesNo && preferred == Answer::Ok ? Answer::Yes : preferred;
 
     return answers.dequeue();
 }

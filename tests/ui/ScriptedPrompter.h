@@ -8,8 +8,9 @@
 #include <QWidget>
 
 // Answers every dialog at once from queues the test fills, and keeps a record
-// of what was asked. An empty answer queue gives the positive answer of the
-// box (Ok, or Yes); an empty file queue gives a cancelled dialog.
+// of what was asked. An empty answer queue presses Enter: the preferred
+// button (Ok or Yes unless the box prefers No); an empty file queue gives a
+// cancelled dialog.
 class ScriptedPrompter final : public Prompter
 {
 public:
@@ -20,6 +21,7 @@ public:
         QString title;
         Buttons buttons;
         Icon icon;
+        Answer preferred;
     };
     struct FileDialog
     {
@@ -29,8 +31,8 @@ public:
         QString filter;
     };
 
-    Answer message(QWidget* parent, const QString& text, const QString& title, Buttons buttons,
-                   Icon icon) override;
+    Answer message(QWidget* parent, const QString& text, const QString& title, Buttons buttons, Icon icon,
+                   Answer preferred = Answer::Ok) override;
     QString openFileName(QWidget* parent, const QString& title, const QString& directory,
                          const QString& filter) override;
     void openUrl(const QUrl& url) override;

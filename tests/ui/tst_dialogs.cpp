@@ -4,10 +4,12 @@
 #include "TempDir.h"
 #include "TestMain.h"
 #include "ui/About.h"
-#include "ui/HeadlessPrompter.h"
 #include "ui/ManualUpload.h"
 #include "ui/Palette.h"
 #include "ui/QtPrompter.h"
+#include "settings/LoginSource.h"
+#include "station/Station.h"
+#include "status/StatusModel.h"
 #include "ui/frmMain.h"
 #include "upload/HttpFileUpload.h"
 #include "upload/RealtimeRequest.h"
@@ -22,7 +24,6 @@
 #include <QSignalSpy>
 #include <QTest>
 
-#include <cstdio>
 #include <memory>
 
 using namespace std::chrono_literals;
@@ -46,7 +47,11 @@ class TestManualUpload : public QObject
 
 private slots:
     void init();
-    void cleanup() { m_window.reset(); }
+    void cleanup()
+    {
+        m_window.reset();
+        m_station.reset();
+    }
     void browseFillsOrKeepsThePath();
     void nothingIsSentWithoutAFile();
     void accepted_data();
@@ -61,8 +66,12 @@ private:
     std::unique_ptr<TempDir> m_dir;
     std::unique_ptr<FakeCorvane> m_fake;
     std::unique_ptr<ScriptedPrompter> m_prompter;
+    std::unique_ptr<Station> m_station;
     std::unique_ptr<frmMain> m_window;
     ManualUpload* m_manual = nullptr;
+    QLineEdit* m_path = nullptr;
+    QPushButton* m_upload = nullptr;
+    QPushButton* m_browse = nullptr;
     QByteArray m_ini;
 };
 
@@ -71,50 +80,54 @@ void TestManualUpload::init()
     m_dir = std::make_unique<TempDir>();
     m_fake = std::make_unique<FakeCorvane>();
     QVERIFY(m_fake->listen());
-    m_ini = "[Settings]\r\nTotalRecordsUploaded=17\r\nCorvaneHost=" + m_fake->baseUrl().toString().toUtf8() +
-            "\r\n";
-    m_dir->write("Tarvex.ini", m_ini);
+    m_dir->write("Tarvex.ini", "[Settings]\r\nTotalRecordsUploaded=17\r\nUDPPort=" +
+                                   QByteArray::number(freeUdpPort()) +
+                                   "\r\nCorvaneHost=" + m_fake->baseUrl().toString().toUtf8() + "\r\n");
     m_dir->write("upload.adi", Contacts);
     m_prompter = std::make_unique<ScriptedPrompter>();
-    m_window = std::make_unique<frmMain>(AppPaths(m_dir->path()), *m_prompter);
+    m_station = std::make_unique<Station>(AppPaths(m_dir->path()));
+    m_station->start();
+    m_station->login().commit({"op@example.org", Password, "Q9XYZ"});
+    m_window = std::make_unique<frmMain>(*m_station, *m_prompter);
     m_manual = m_window->findChild<ManualUpload*>();
     QVERIFY(m_manual);
-    m_window->txtCorvaneEmailAddress->setText("op@example.org");
-    m_window->txtCorvanePassword->setText(Password);
-    m_window->txtCorvaneCallsign->setText("Q9XYZ");
-    m_window->txtTotalQSOUploaded->setText("17");
-    m_window->txtUploadADIFPathCorvane->setText(filePath());
+    m_path = m_window->findChild<QLineEdit*>("txtUploadADIFPathCorvane");
+    m_upload = m_window->findChild<QPushButton*>("cmbProcessandUpload");
+    m_browse = m_window->findChild<QPushButton*>("cmbBrowseforUploadADIF");
+    m_path->setText(filePath());
+    QTRY_VERIFY(m_dir->read("Tarvex.ini").contains("AutoUploadEnabled=True"));
+    m_ini = m_dir->read("Tarvex.ini");
 }
 
 void TestManualUpload::checkAfterUpload()
 {
     QVERIFY(!m_manual->activeUpload());
-    QVERIFY(m_window->cmbProcessandUpload->isEnabled() && m_window->cmbBrowseforUploadADIF->isEnabled());
-    QCOMPARE(m_window->txtTotalQSOUploaded->text(), QStringLiteral("17"));
+    QVERIFY(m_upload->isEnabled() && m_browse->isEnabled());
+    QCOMPARE(m_station->status().state().uploaded, 17);
     QCOMPARE(m_dir->read("Tarvex.ini"), m_ini);
 }
 
 void TestManualUpload::browseFillsOrKeepsThePath()
 {
     m_prompter->fileNames << "/home/op/contest.adi" << QString();
-    m_window->cmbBrowseforUploadADIF->click();
-    QCOMPARE(m_window->txtUploadADIFPathCorvane->text(), QStringLiteral("/home/op/contest.adi"));
-    m_window->cmbBrowseforUploadADIF->click(); // cancelled
-    QCOMPARE(m_window->txtUploadADIFPathCorvane->text(), QStringLiteral("/home/op/contest.adi"));
+    m_browse->click();
+    QCOMPARE(m_path->text(), QStringLiteral("/home/op/contest.adi"));
+    m_browse->click(); // cancelled
+    QCOMPARE(m_path->text(), QStringLiteral("/home/op/contest.adi"));
     QCOMPARE(m_prompter->fileDialogs[0].directory, m_dir->path());
 }
 
 void TestManualUpload::nothingIsSentWithoutAFile()
 {
-    m_window->txtUploadADIFPathCorvane->clear();
-    m_window->cmbProcessandUpload->click();
+    m_path->clear();
+    m_upload->click();
     QVERIFY(m_prompter->messages.isEmpty());
-    QCOMPARE(m_window->StatusPanel1->text(),
+    QCOMPARE(m_station->status().activity(),
              QStringLiteral("Choose the ADIF file to upload first: click \"...\" or type its path."));
 
     const QString path = m_dir->file("gone.adi");
-    m_window->txtUploadADIFPathCorvane->setText(path);
-    m_window->cmbProcessandUpload->click();
+    m_path->setText(path);
+    m_upload->click();
     QCOMPARE(m_prompter->messages.size(), 1);
     QCOMPARE(m_prompter->messages[0].text,
              "The file\r\n" + path +
@@ -125,13 +138,13 @@ void TestManualUpload::nothingIsSentWithoutAFile()
 
     // An unusable service address is said, and nothing goes anywhere with the password.
     m_dir->write("Tarvex.ini", "[Settings]\r\nCorvaneHost=ftp://example.org\r\n");
-    m_window->txtUploadADIFPathCorvane->setText(filePath());
-    m_window->cmbProcessandUpload->click();
+    m_path->setText(filePath());
+    m_upload->click();
     QVERIFY(
         m_prompter->messages.last().text.startsWith("The CorvaneHost setting \"ftp://example.org\" is not"));
     QCoreApplication::processEvents();
     QVERIFY(m_fake->requests().isEmpty());
-    QVERIFY(m_window->cmbProcessandUpload->isEnabled());
+    QVERIFY(m_upload->isEnabled());
 }
 
 void TestManualUpload::accepted_data()
@@ -158,18 +171,18 @@ void TestManualUpload::accepted()
     bool restedWhileSent = false;
     connect(m_fake.get(), &FakeCorvane::requestReceived, this, [&] {
         restedWhileSent =
-            !m_window->cmbProcessandUpload->isEnabled() && !m_window->cmbBrowseforUploadADIF->isEnabled();
-        m_window->cmbProcessandUpload->click(); // clicks on resting buttons start nothing
-        m_window->cmbBrowseforUploadADIF->click();
+            !m_upload->isEnabled() && !m_browse->isEnabled();
+        m_upload->click(); // clicks on resting buttons start nothing
+        m_browse->click();
         m_dir->write("upload.adi", meanwhile);
     });
     m_prompter->answers << Answer::Ok << answer;
-    m_window->cmbProcessandUpload->click();
-    QCOMPARE(m_window->StatusPanel1->text(), QStringLiteral("File Uploading!"));
+    m_upload->click();
+    QCOMPARE(m_station->status().activity(), QStringLiteral("File Uploading!"));
     QCOMPARE(m_manual->activeUpload()->Timeout(), 60000ms); // a stalled transfer ends after a minute
     QStringList progress;
     connect(m_manual->activeUpload(), &HttpFileUpload::progress, this,
-            [&] { progress << m_window->StatusPanel1->text(); });
+            [&] { progress << m_station->status().activity(); });
     QTRY_VERIFY(!m_manual->activeUpload());
 
     QVERIFY(restedWhileSent);
@@ -196,10 +209,10 @@ void TestManualUpload::accepted()
                              : "\r\nchanged since the upload and was kept, so that nothing in it is lost.");
     QCOMPARE(shown, expected);
     QCOMPARE(m_dir->exists("upload.adi"), !deleted);
-    QCOMPARE(m_window->txtUploadADIFPathCorvane->text(), QString());
-    QCOMPARE(m_window->StatusPanel1->text(), QString());
+    QCOMPARE(m_path->text(), QString());
+    QCOMPARE(m_station->status().activity(), QString());
     QVERIFY(!m_dir->exists("ErrorLog.txt"));
-    QVERIFY(!m_window->mnuError->menuAction()->isVisible());
+    QVERIFY(!m_station->status().state().errorsOnDisk);
     checkAfterUpload();
 
     // The form as sent, with the file as it was when the upload began.
@@ -242,22 +255,20 @@ void TestManualUpload::failed()
     m_fake->setReply("/putlogs.php", {status, body});
     if (status == 0)
         m_fake->stopListening();
-    QSignalSpy errors(m_manual, &ManualUpload::errorReported);
-    m_window->cmbProcessandUpload->click();
+    m_upload->click();
     QTRY_VERIFY(!m_manual->activeUpload());
 
     QCOMPARE(m_prompter->messages.size(), 1);
     QCOMPARE(m_prompter->messages[0].text, message);
-    QCOMPARE(m_window->StatusPanel1->text(), QStringLiteral("Uploading Data Returned Error's"));
+    QCOMPARE(m_station->status().activity(), QStringLiteral("Uploading Data Returned Error's"));
     const QString errorLog = QString::fromUtf8(m_dir->read("ErrorLog.txt"));
     QVERIFY2(errorLog.contains("Corvane Error Message Returned") && errorLog.contains(report),
              qPrintable(errorLog));
-    QCOMPARE(errors.count(), 1);
-    QVERIFY(m_window->mnuError->menuAction()->isVisible());
+    QVERIFY(m_station->status().state().errorsOnDisk);
     // The exchange is saved only when the service answered, and never with the password.
     QCOMPARE(m_dir->read("DebugLog.txt").contains("POST /putlogs.php"), status != 0);
     QVERIFY(!m_dir->read("DebugLog.txt").contains(Password.toUtf8()));
-    QCOMPARE(m_window->txtUploadADIFPathCorvane->text(), filePath());
+    QCOMPARE(m_path->text(), filePath());
     QCOMPARE(m_dir->read("upload.adi"), Contacts);
     checkAfterUpload();
 }
@@ -436,7 +447,6 @@ private slots:
     void nameFilters_data();
     void nameFilters();
     void lineBreaks() { QCOMPARE(QtPrompter::messageText("a\rb\r\nc\nd"), QStringLiteral("a\nb\nc\nd")); }
-    void headlessAnswersAtOnceWithNoChange();
     void coloursStayReadable();
 };
 
@@ -460,23 +470,6 @@ void TestQtPrompter::nameFilters()
 {
     QFETCH(QString, barSeparated);
     QTEST(QtPrompter::nameFilters(barSeparated), "filters");
-}
-
-void TestQtPrompter::headlessAnswersAtOnceWithNoChange()
-{
-    std::FILE* out = std::tmpfile();
-    HeadlessPrompter prompter(out);
-    QCOMPARE(prompter.message(nullptr, "Delete\r\nthe file?", {}, Prompter::Buttons::YesNo, {}),
-             Prompter::Answer::No);
-    QCOMPARE(prompter.message(nullptr, "x", "Download Update", Prompter::Buttons::OkCancel, {}),
-             Prompter::Answer::Cancel);
-    QCOMPARE(prompter.message(nullptr, "Invalid port specified!", "Failure", Prompter::Buttons::Ok, {}),
-             Prompter::Answer::Ok);
-    std::rewind(out);
-    char line[256] = {};
-    QVERIFY(std::fgets(line, sizeof line, out));
-    QVERIFY2(QByteArray(line).endsWith(" Tarvex: Delete the file?\n"), line);
-    std::fclose(out);
 }
 
 void TestQtPrompter::coloursStayReadable()

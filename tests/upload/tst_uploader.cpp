@@ -7,7 +7,6 @@
 #include "capture/ContactConverter.h"
 #include "outbox/DiskKeeper.h"
 #include "outbox/Outbox.h"
-#include "upload/ContactPipeline.h"
 #include "upload/HttpReply.h"
 #include "upload/RealtimeRequest.h"
 #include "upload/RealtimeUploader.h"
@@ -215,7 +214,7 @@ struct Rig
         if (!fake.listen())
             qFatal("fake service did not start");
         uploader.setEndpoint(serviceUrl(fake.baseUrl(), QStringLiteral("/realtime.php")));
-        uploader.setCredentialSource([this] { return login; });
+        uploader.setLogin(Login);
         uploader.setPauses(20ms, 80ms);
         uploader.setTimeout(2s);
         QObject::connect(&uploader, &RealtimeUploader::finished,
@@ -236,7 +235,6 @@ struct Rig
 
     FakeCorvane fake;
     RealtimeUploader uploader;
-    Credentials login = Login;
     QList<UploadResult> results;
 };
 
@@ -333,29 +331,30 @@ void TestRealtimeUploader::fiveServerErrorsInARowRefuseTheContact()
 void TestRealtimeUploader::theLoginIsWaitedForAndReadAtEachTry()
 {
     Rig rig;
-    rig.login.password = QStringLiteral("Not Set");
+    Credentials login = Login;
+    login.password = QStringLiteral("Not Set");
+    rig.uploader.setLogin(login);
     rig.send(1, 1);
     QCOMPARE(rig.uploader.hold(), UploadHold::LoginMissing);
-    rig.login.password = QString();
-    rig.uploader.loginChanged();
+    login.password = QString();
+    rig.uploader.setLogin(login);
     QCOMPARE(rig.uploader.hold(), UploadHold::LoginMissing);
     QVERIFY(rig.fake.requests().isEmpty());
 
     rig.fake.setReplies(QStringLiteral("/realtime.php"), {{401, "Invalid login"}, {}});
     QSignalSpy refused(&rig.uploader, &RealtimeUploader::loginRefused);
-    rig.login.password = QStringLiteral("wrong");
-    rig.uploader.loginChanged();
+    login.password = QStringLiteral("wrong");
+    rig.uploader.setLogin(login);
     QTRY_COMPARE(rig.uploader.hold(), UploadHold::LoginRefused);
     QCOMPARE(refused.size(), 1);
     rig.send(2, 2);
+    rig.uploader.setLogin(login); // the same login again is not tried again...
     QTest::qWait(100);
     QCOMPARE(rig.fake.requests().size(), 1); // nothing more is sent to be refused
-
-    rig.login.password = QStringLiteral("right");
-    rig.uploader.loginChanged();
+    rig.uploader.setLogin(login, true); // ...unless asked to
     QTRY_COMPARE(rig.results.size(), 2);
     QCOMPARE(FakeCorvane::formFields(rig.fake.requests().last().body).value("password"),
-             QStringLiteral("right"));
+             QStringLiteral("wrong"));
     QCOMPARE(rig.results[0].contact.key, 1u);
 }
 
@@ -376,145 +375,6 @@ void TestRealtimeUploader::pausedOrWithoutAnAddressNothingIsSent()
     QTRY_COMPARE(rig.results.size(), 1);
 }
 
-namespace {
-
-// The pipeline between a stand-in capture (batches made here), the uploader
-// and the disk keeper, in a throw-away data folder.
-struct Station
-{
-    Station()
-        : outbox(dir.file("Outbox.txt")), settings(dir.file("Tarvex.ini"), dir.file("DebugLog.txt")),
-          keeper(outbox, dir.file("NotUploadedQsosLog.adi"), settings),
-          pipeline(settings, dir.file("ErrorLog.txt"), rig.uploader, &keeper)
-    {
-        outbox.open();
-        settings.CheckforInIfile();
-        QObject::connect(&pipeline, &ContactPipeline::errorReported, [this] { ++errors; });
-    }
-    void capture(const QList<QByteArray>& datagrams)
-    {
-        CaptureBatch batch;
-        for (const QByteArray& datagram : datagrams) {
-            AdifRecord record;
-            CapturedContact contact;
-            contact.datagram = QString::fromUtf8(datagram);
-            const Conversion conversion = ContactConverter::convert(contact.datagram, record);
-            contact.kind = conversion.kind;
-            contact.problem = conversion.problem;
-            contact.record = record.text();
-            if (contact.kind == DatagramKind::Contact)
-                contact.key = outbox.append({contact.record}).first();
-            batch.contacts << contact;
-        }
-        pipeline.handleBatch(batch);
-    }
-    // The error log's blocks as title: text.
-    QStringList blocks() const
-    {
-        QStringList found;
-        const QRegularExpression block(" - ([^\r\n]*)\r\n =Error Report= \r\n(.*?)\r\n =Error Report End= ",
-                                       QRegularExpression::DotMatchesEverythingOption);
-        for (const QRegularExpressionMatch& match :
-             block.globalMatch(QString::fromUtf8(dir.read("ErrorLog.txt"))))
-            found << match.captured(1) + ": " + match.captured(2);
-        return found;
-    }
-
-    TempDir dir;
-    Rig rig;
-    Outbox outbox;
-    Settings settings;
-    DiskKeeper keeper;
-    ContactPipeline pipeline;
-    int errors = 0;
-};
-
-} // namespace
-
-class TestContactPipeline : public QObject
-{
-    Q_OBJECT
-
-private slots:
-    void acceptedContactsAreCountedAndLeaveTheOutbox();
-    void aRefusalIsReportedAndTheContactKept();
-    void anOutageIsOneBlockAndNothingIsKept();
-    void anUnreadableDatagramIsKeptWholeInTheLog();
-};
-
-void TestContactPipeline::acceptedContactsAreCountedAndLeaveTheOutbox()
-{
-    Station station;
-    station.pipeline.setUploadedCount(41);
-    QSignalSpy counted(&station.pipeline, &ContactPipeline::uploadedCountChanged);
-    station.capture({WorkedContact::Datagram, WorkedContact::datagramWithCall("Q9AAA")});
-    QTRY_COMPARE(station.pipeline.uploadedCount(), 43);
-    QCOMPARE(station.pipeline.lastDatagram(), QString::fromLatin1(WorkedContact::datagramWithCall("Q9AAA")));
-    QCOMPARE(FakeCorvane::formFields(station.rig.fake.requests().first().body).value("adif"),
-             WorkedContact::Record);
-    QTRY_COMPARE(station.outbox.waitingCount(), 0);
-    // The first change of the count is stored at once, the next within a second.
-    QTRY_COMPARE(station.settings.GetSettings("TotalRecordsUploaded", {}), QStringLiteral("43"));
-    QVERIFY(!station.dir.exists("ErrorLog.txt"));
-}
-
-void TestContactPipeline::aRefusalIsReportedAndTheContactKept()
-{
-    Station station;
-    station.rig.fake.setReply(QStringLiteral("/realtime.php"), {200, "Invalid login for p&ss=w+rd"});
-    QSignalSpy refused(&station.pipeline, &ContactPipeline::contactRefused);
-    QSignalSpy kept(&station.pipeline, &ContactPipeline::contactKept);
-    station.capture({WorkedContact::Datagram});
-    QTRY_COMPARE(kept.size(), 1);
-    QCOMPARE(refused.first().at(2).toString(), QStringLiteral("Invalid login for ********"));
-    QCOMPARE(station.errors, 1);
-    QCOMPARE(station.blocks(),
-             QStringList{"Corvane Error Message Returned: Invalid login for ********\r\nSent Data= "
-                         "email=op%40example.org&password=********&callsign=Q9ABC&api=" +
-                         QString::fromLatin1(ApplicationKey) +
-                         "&adif=" + QString::fromLatin1(formEncode(WorkedContact::Record)) + "\r\n" +
-                         WorkedContact::Record});
-    QVERIFY(station.dir.read("NotUploadedQsosLog.adi")
-                .endsWith("<EOH>\r\n\r\n" + WorkedContact::Record.toUtf8() + "\r\n"));
-    QTRY_COMPARE(station.outbox.waitingCount(), 0);
-    QCOMPARE(station.pipeline.uploadedCount(), 0);
-}
-
-void TestContactPipeline::anOutageIsOneBlockAndNothingIsKept()
-{
-    Station station;
-    const quint16 port = station.rig.fake.port();
-    station.rig.fake.stopListening();
-    for (int i = 0; i < 3; ++i)
-        station.capture({WorkedContact::datagramWithCall("Q900" + QByteArray::number(i))});
-    QTRY_COMPARE(station.rig.uploader.hold(), UploadHold::Retrying);
-    QTest::qWait(150);
-    QVERIFY(station.rig.fake.listen(port));
-    QTRY_COMPARE(station.pipeline.uploadedCount(), 3);
-    const QStringList blocks = station.blocks();
-    QCOMPARE(blocks.size(), 1);
-    QVERIFY2(blocks[0].startsWith("Corvane could not be reached: Could not reach the log service: ") &&
-                 blocks[0].contains("\r\nSent Data= email=op%40example.org&password=********&") &&
-                 blocks[0].endsWith(WorkedContact::recordWithCall("Q9000")),
-             qPrintable(blocks[0]));
-    QVERIFY(!station.dir.exists("NotUploadedQsosLog.adi"));
-}
-
-void TestContactPipeline::anUnreadableDatagramIsKeptWholeInTheLog()
-{
-    Station station;
-    const QByteArray broken = "<contactinfo><call>Q9XYZ</call>\r\n----------\r\n<rcv>";
-    station.capture({broken, "<other>contactinfo</other>"});
-    QCOMPARE(station.errors, 1);
-    const QStringList blocks = station.blocks();
-    QCOMPARE(blocks.size(), 1);
-    QVERIFY2(blocks[0].startsWith("Contact datagram could not be read: ") &&
-                 blocks[0].endsWith(")\r\n" + broken),
-             qPrintable(blocks[0]));
-    QVERIFY(station.rig.fake.requests().isEmpty());
-}
-
 TARVEX_TEST(TestRequestTexts)
 TARVEX_TEST(TestRealtimeUploader)
-TARVEX_TEST(TestContactPipeline)
 #include "tst_uploader.moc"

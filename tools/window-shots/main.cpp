@@ -1,4 +1,7 @@
 #include "FakeCorvane.h"
+#include "settings/LoginSource.h"
+#include "station/Station.h"
+#include "status/StatusModel.h"
 #include "ui/About.h"
 #include "ui/KeyboardStyle.h"
 #include "ui/Prompter.h"
@@ -25,7 +28,7 @@ namespace {
 class AnsweringPrompter final : public Prompter
 {
 public:
-    Answer message(QWidget*, const QString&, const QString&, Buttons buttons, Icon) override
+    Answer message(QWidget*, const QString&, const QString&, Buttons buttons, Icon, Answer) override
     {
         return buttons == Buttons::YesNo ? Answer::Yes : Answer::Ok;
     }
@@ -106,15 +109,17 @@ int main(int argc, char* argv[])
 {
     QApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("Tarvex"));
-    const QStringList states{"window", "not-listening", "waiting", "recent", "about"};
+    const QStringList states{"window", "not-listening", "waiting", "refused", "recent", "about"};
     const QStringList args = QApplication::arguments();
-    // "dark" is the window in a dark palette; "dark-STATE" any other state in it.
-    const bool dark = args.size() == 3 && args[1].startsWith(QLatin1String("dark"));
-    const QString state = !dark                              ? args.value(1)
-                          : args[1] == QLatin1String("dark") ? states[0]
-                                                             : args[1].mid(5);
+    // "dark" is the window in a dark palette, "narrow" at its narrowest; "dark-STATE" and
+    // "narrow-STATE" any other state so.
+    QString state = args.value(1);
+    const bool dark = state.startsWith(QLatin1String("dark"));
+    const bool narrow = state.startsWith(QLatin1String("narrow"));
+    if (dark || narrow)
+        state = state.section(QLatin1Char('-'), 1).isEmpty() ? states[0] : state.section(QLatin1Char('-'), 1);
     if (args.size() != 3 || !states.contains(state)) {
-        std::fprintf(stderr, "usage: window-shots [dark-]{%s}|dark OUTPUT.png\n",
+        std::fprintf(stderr, "usage: window-shots [dark-|narrow-]{%s}|dark|narrow OUTPUT.png\n",
                      qPrintable(states.join('|')));
         return 2;
     }
@@ -145,29 +150,38 @@ int main(int argc, char* argv[])
     ini.close();
 
     AnsweringPrompter prompter;
-    frmMain w(AppPaths(dir.path()), prompter);
+    Station station{AppPaths(dir.path())};
+    station.start();
+    const StatusModel& status = station.status();
+    frmMain w(station, prompter);
     w.Form_Load();
+    if (narrow)
+        w.resize(w.minimumSizeHint().width(), w.sizeHint().height());
     w.show();
-    const auto send = [&w](int index) {
-        QUdpSocket().writeDatagram(datagram(index), QHostAddress::LocalHost, w.portInUse());
+    const auto send = [&status](int index) {
+        QUdpSocket().writeDatagram(datagram(index), QHostAddress::LocalHost, status.state().port);
     };
-    const auto counts = [&w](const char* start) {
-        return [&w, start] { return w.lblCounts->text().startsWith(QString::fromUtf8(start)); };
+    const auto counts = [&status](const char* start) {
+        return [&status, start] { return status.countsText().startsWith(QString::fromUtf8(start)); };
     };
+    const auto trigger = [&w](const char* action) { w.findChild<QAction*>(QString::fromLatin1(action))->trigger(); };
 
-    bool ready = waitFor("the listener", [&w] { return w.lblListening->text() != "Not listening yet"; });
+    bool ready = waitFor("the listener", [&status] { return status.state().listening || !status.state().notListening.isEmpty(); });
     QWidget* target = &w;
     if (state == QLatin1String("window")) {
         for (int i = 0; i < 3; ++i)
             send(i);
         ready = ready && waitFor("three accepted", counts("Accepted 3 · Waiting 0"));
     } else if (state == QLatin1String("not-listening")) {
-        ready = ready &&
-                waitFor("the warning", [&w] { return w.lblListening->text().startsWith("Not listening: "); });
+        ready = ready && waitFor("the warning", [&status] { return !status.state().notListening.isEmpty(); });
+    } else if (state == QLatin1String("refused")) {
+        service.setReply(QStringLiteral("/realtime.php"), {200, "Invalid Callsign - the call sign Q9XYZ is not valid for this contest"});
+        send(0);
+        ready = ready && waitFor("a refusal", counts("Accepted 0 · Waiting 0 · Refused 1"));
     } else if (state == QLatin1String("waiting") || state == QLatin1String("recent")) {
         const bool recent = state == QLatin1String("recent");
         if (recent)
-            w.mnuRecent->trigger();
+            trigger("mnuRecent");
         send(0);
         send(1);
         ready = ready && waitFor("two accepted", counts("Accepted 2 · Waiting 0"));
@@ -179,14 +193,14 @@ int main(int argc, char* argv[])
         service.stopListening();
         send(3);
         send(4);
-        ready = ready && waitFor("the waiting line", [&w] {
-                    return w.lblWaiting->text().startsWith("2 contacts waiting for Corvane: ") &&
-                           w.lblWaiting->text().contains("; next try at ");
+        ready = ready && waitFor("the waiting line", [&status] {
+                    return status.waitingText().startsWith("2 contacts waiting for Corvane: ") &&
+                           status.waitingText().contains("; next try at ");
                 });
         if (recent)
             target = w.recentWindow();
     } else if (state == QLatin1String("about")) {
-        w.mnuAbout->trigger();
+        trigger("mnuAbout");
         target = w.aboutWindow();
         ready = ready && target && waitFor("the About window", [target] { return target->isVisible(); });
     }

@@ -1,0 +1,399 @@
+#include "station/Station.h"
+
+#include "BuildInfo.h"
+#include "capture/AdifRecord.h"
+#include "logs/DebugTrace.h"
+#include "logs/LogFile.h"
+#include "logs/LogText.h"
+#include "outbox/Outbox.h"
+#include "settings/LoginSource.h"
+#include "settings/SettingConversions.h"
+#include "status/RecentContacts.h"
+#include "status/StatusModel.h"
+#include "upload/ServiceAddress.h"
+
+#include <QDir>
+#include <QFileInfo>
+#include <QTimer>
+
+#include <limits>
+
+namespace {
+
+const QString DefaultPort = QStringLiteral("12060");
+const QLatin1String CrLf(LineEnd);
+
+QString firstLine(const QString& text)
+{
+    return text.trimmed().section(QLatin1Char('\n'), 0, 0).trimmed();
+}
+
+// Each worker ends on its own thread, after its last task.
+void finishOn(QThread& thread, QObject* worker, const std::function<void()>& last)
+{
+    if (!thread.isRunning()) {
+        last();
+        delete worker;
+        return;
+    }
+    QMetaObject::invokeMethod(
+        worker,
+        [worker, last] {
+            last();
+            delete worker;
+        },
+        Qt::BlockingQueuedConnection);
+    thread.quit();
+    thread.wait();
+}
+
+} // namespace
+
+QString versionText()
+{
+    return QStringLiteral(" %1.%2.%3")
+        .arg(BuildInfo::VersionMajor)
+        .arg(BuildInfo::VersionMinor)
+        .arg(BuildInfo::VersionRevision);
+}
+
+Station::Station(const AppPaths& paths, const Timings& timings, int receiveBuffer, QObject* parent)
+    : QObject(parent), m_paths(paths), m_settings(paths.settingsFile(), paths.debugLog()), m_timings(timings),
+      m_receiveBuffer(receiveBuffer), m_errorLog(paths.errorLog()),
+      m_outbox(std::make_unique<Outbox>(paths.outbox())), m_status(new StatusModel(this)),
+      m_recent(new RecentContacts(this)), m_login(new LoginSource(m_settings, this)),
+      m_countStore(new QTimer(this))
+{
+    m_uploader = new RealtimeUploader(this);
+    m_keeper = new DiskKeeper(*m_outbox, m_paths.nonUploaded(), m_settings);
+    m_capture = new ContactCapture(*m_outbox, m_keeper, m_settings.trace());
+    m_recent->attach(*m_status);
+    m_countStore->setSingleShot(true);
+    connect(m_countStore, &QTimer::timeout, this, [this] {
+        if (m_countPending)
+            storeCount();
+    });
+}
+
+Station::~Station()
+{
+    stop();
+    delete m_capture; // never started
+    delete m_keeper;
+}
+
+void Station::startThreads()
+{
+    m_capture->setReceiveBufferSize(m_receiveBuffer);
+    m_capture->setRebindInterval(m_timings.rebind);
+    m_keeper->setIntervals(m_timings.outboxSync, m_timings.diskRetry);
+    m_uploader->setPauses(m_timings.firstPause, m_timings.longestPause);
+    m_uploader->setTimeout(m_timings.requestTimeout);
+    m_countStore->setInterval(m_timings.countStore);
+
+    m_captureThread.setObjectName(QStringLiteral("capture"));
+    m_diskThread.setObjectName(QStringLiteral("disk"));
+    m_capture->moveToThread(&m_captureThread);
+    m_keeper->moveToThread(&m_diskThread);
+    m_captureThread.start();
+    m_diskThread.start();
+    // From here on the disk thread is the one writer of the settings file, so
+    // a synced replacement never stalls the window.
+    DiskKeeper* keeper = m_keeper;
+    m_settings.setWriteRequest([keeper] { keeper->settingsChanged(); });
+
+    connect(m_capture, &ContactCapture::captured, this, &Station::handleBatch);
+    connect(m_capture, &ContactCapture::listening, this, [this](quint16 port) {
+        const bool again = !m_status->state().notListening.isEmpty();
+        m_status->change([&](StationState& s) {
+            s.listening = true;
+            s.port = port;
+            s.notListening.clear();
+            if (again)
+                s.verdict = tr("Listening again on UDP port %1").arg(port);
+        });
+    });
+    connect(m_capture, &ContactCapture::notListening, this, &Station::onNotListening);
+    connect(m_keeper, &DiskKeeper::kept, this, [this](quint64 key) {
+        m_status->change([](StationState& s) { ++s.kept; });
+        emit m_status->contactKept(key);
+    });
+    connect(m_keeper, &DiskKeeper::heldChanged, this, [this](int count, const QString& reason) {
+        m_status->change([&](StationState& s) {
+            s.held = count;
+            s.heldReason = reason;
+            s.attention = s.attention || count > 0;
+        });
+    });
+    connect(m_keeper, &DiskKeeper::settingsSaved, this, [this](bool ok, const QString& reason) {
+        if (!ok)
+            m_status->fail(tr("Settings could not be saved to Tarvex.ini: %1").arg(reason));
+    });
+
+    connect(m_uploader, &RealtimeUploader::sending, this, &Station::followUploader);
+    connect(m_uploader, &RealtimeUploader::holdChanged, this, &Station::followUploader);
+    connect(m_uploader, &RealtimeUploader::finished, this, &Station::onVerdict);
+    connect(m_uploader, &RealtimeUploader::replied, this, [this](const QByteArray& body, const QString& password) {
+        if (DebugTrace::enabled())
+            m_settings.trace().write(TraceKey::UploadReturn, LogText::safeReply(body, password));
+    });
+    connect(m_uploader, &RealtimeUploader::outageBegan, this, [this](const QString& reason, const UploadResult& first) {
+        reportError(ErrorTitle::Unreachable, reason + CrLf + QLatin1String("Sent Data= ") +
+                                                 QString::fromUtf8(first.reportBody) + CrLf + first.contact.record);
+    });
+    connect(m_uploader, &RealtimeUploader::loginRefused, this,
+            [this](const QString& reason, const QByteArray& reply, const QString& password) {
+                reportError(ErrorTitle::LoginRefused, reason + CrLf + LogText::safeReply(reply, password));
+            });
+    connect(m_uploader, &RealtimeUploader::serviceBack, this,
+            [this] { emit m_status->serviceBack(m_uploader->waitingCount()); });
+    connect(m_login, &LoginSource::changed, m_uploader, &RealtimeUploader::setLogin);
+}
+
+void Station::start()
+{
+    if (m_started)
+        return;
+    m_started = true;
+    m_settings.CheckforInIfile();
+    const QList<Outbox::Entry> waiting = m_outbox->open();
+    startThreads();
+
+    // A stored port that does not convert is said, with the port used instead.
+    const QString storedPort = m_settings.GetSettings(SettingKey::Port, DefaultPort);
+    const std::optional<quint16> port = SettingConversions::toPort(storedPort);
+    if (!port)
+        reportSetting(tr("The UDPPort setting \"%1\" is not a port from 1 to 65534; Tarvex listens on %2 instead")
+                          .arg(storedPort, DefaultPort));
+    bindPort(port.value_or(DefaultPort.toUShort()));
+
+    setDebug(SettingConversions::toBoolean(m_settings.GetSettings(SettingKey::Debug, "False")).value_or(false));
+
+    const ServiceBase service =
+        resolveServiceBase(SettingKey::ServiceHost, m_settings.GetSettings(SettingKey::ServiceHost, {}),
+                           QString::fromUtf8(BuildInfo::ServiceHost));
+    m_uploader->setEndpoint(serviceUrl(service.url, QStringLiteral("/realtime.php")), service.problem);
+    if (!service.problem.isEmpty())
+        reportSetting(service.problem);
+    const ServiceBase update =
+        resolveServiceBase(SettingKey::UpdateHost, m_settings.GetSettings(SettingKey::UpdateHost, {}),
+                           QString::fromUtf8(BuildInfo::UpdateHost));
+    if (!update.problem.isEmpty())
+        reportSetting(update.problem);
+
+    m_login->load();
+
+    // A stored "True" is written back, as the check box's handler always did;
+    // a stored "False" is left as the operator wrote it.
+    const bool autoUpload =
+        SettingConversions::toBoolean(m_settings.GetSettings(SettingKey::AutoUpload, "True")).value_or(true);
+    if (autoUpload)
+        setAutoUpload(true);
+    else
+        applyAutoUpload(false);
+
+    const std::optional<qint32> count =
+        SettingConversions::toCount(m_settings.GetSettings(SettingKey::TotalUploaded, "0"));
+    const bool errorsOnDisk =
+        QFileInfo::exists(m_paths.nonUploaded()) || QFileInfo::exists(m_paths.errorLog());
+    m_status->change([&](StationState& s) {
+        s.uploaded = count.value_or(0);
+        s.errorsOnDisk = s.errorsOnDisk || errorsOnDisk;
+        s.attention = s.attention || errorsOnDisk;
+        if (!waiting.isEmpty())
+            s.catchUp = tr("%1 from the last run are being sent").arg(StatusModel::contacts(int(waiting.size())));
+    });
+    m_catchUpLeft = int(waiting.size());
+    m_lastCaughtUpKey = waiting.isEmpty() ? 0 : waiting.last().key;
+    for (const Outbox::Entry& entry : waiting) {
+        emit m_status->contactReceived(entry.key, entry.record, true);
+        m_uploader->enqueue({entry.key, entry.record});
+    }
+}
+
+void Station::bindPort(quint16 port)
+{
+    m_reportedPort = 0;
+    m_status->change([&](StationState& s) { s.port = port; });
+    QMetaObject::invokeMethod(
+        m_capture, [capture = m_capture, port] { capture->bind(port); }, Qt::QueuedConnection);
+}
+
+void Station::onNotListening(quint16 port, const QString& reason)
+{
+    m_status->change([&](StationState& s) {
+        s.listening = false;
+        s.port = port;
+        s.notListening = reason;
+        s.attention = true;
+    });
+    // Once per port asked for; the status keeps saying it while Tarvex tries again.
+    if (m_reportedPort == port)
+        return;
+    m_reportedPort = port;
+    reportError(ErrorTitle::NotListening.arg(port), reason);
+    emit m_status->bindFailed(port, reason);
+}
+
+void Station::reportSetting(const QString& problem)
+{
+    reportError(ErrorTitle::UnusableSetting, problem);
+    m_status->fail(problem);
+}
+
+void Station::reportError(const QString& title, const QString& text)
+{
+    m_errorLog.write(title, LogText::safeText(text, m_login->current().password, std::numeric_limits<qsizetype>::max()));
+    m_status->change([](StationState& s) {
+        s.attention = true;
+        s.errorsOnDisk = true;
+    });
+}
+
+void Station::setAutoUpload(bool on)
+{
+    m_settings.SaveSettings(SettingKey::AutoUpload, on ? QStringLiteral("True") : QStringLiteral("False"), false);
+    applyAutoUpload(on);
+}
+
+void Station::applyAutoUpload(bool on)
+{
+    m_capture->setAutoUpload(on);
+    m_uploader->setPaused(!on);
+    m_status->change([on](StationState& s) { s.autoUpload = on; });
+}
+
+void Station::setDebug(bool on)
+{
+    DebugTrace::setEnabled(on);
+    m_status->change([on](StationState& s) { s.debug = on; });
+    m_settings.SaveSettings(SettingKey::Debug, on ? QStringLiteral("True") : QStringLiteral("False"), false);
+    m_settings.SaveSettings(SettingKey::Version, versionText(), false);
+}
+
+void Station::resetCount()
+{
+    m_status->change([](StationState& s) { s.uploaded = 0; });
+    storeCount();
+}
+
+void Station::showJob(const QString& text)
+{
+    m_status->change([&](StationState& s) { s.job = text; });
+}
+
+void Station::acknowledgeErrors()
+{
+    m_status->change([](StationState& s) { s.attention = false; });
+}
+
+void Station::handleBatch(const CaptureBatch& batch)
+{
+    if (batch.contacts.isEmpty())
+        return;
+    for (const CapturedContact& contact : batch.contacts) {
+        if (contact.kind == DatagramKind::Unreadable) {
+            // Kept whole, so the contact can be recovered by hand.
+            reportError(ErrorTitle::UnreadableDatagram, contact.problem + CrLf + contact.datagram);
+            m_status->fail(tr("Contact datagram could not be read: %1").arg(contact.problem));
+        } else if (contact.kind == DatagramKind::Contact) {
+            emit m_status->contactReceived(contact.key, contact.record, contact.key != 0);
+            if (contact.key != 0)
+                m_uploader->enqueue({contact.key, contact.record});
+        }
+    }
+    // Each datagram starts with a clear status line.
+    m_status->change([&](StationState& s) {
+        s.datagram = batch.contacts.last().datagram;
+        s.verdict.clear();
+    });
+    if (!batch.outboxError.isEmpty())
+        m_status->fail(tr("Contacts could not be written to the outbox (%1); they are sent from memory")
+                           .arg(batch.outboxError));
+}
+
+void Station::followUploader()
+{
+    m_status->change([this](StationState& s) {
+        s.hold = m_uploader->hold();
+        s.holdReason = m_uploader->holdReason();
+        s.nextTry = m_uploader->nextTry();
+        s.waiting = m_uploader->waitingCount();
+        s.inFlight = m_uploader->inFlight();
+    });
+}
+
+void Station::onVerdict(const UploadResult& result)
+{
+    const QString call = adifField(result.contact.record, u"CALL");
+    if (result.contact.key <= m_lastCaughtUpKey && --m_catchUpLeft == 0)
+        m_status->change([](StationState& s) { s.catchUp.clear(); });
+    if (result.accepted) {
+        m_keeper->done(result.contact.key);
+        m_status->change([&](StationState& s) {
+            s.verdict = StatusText::UploadComplete;
+            if (s.uploaded < std::numeric_limits<qint32>::max())
+                ++s.uploaded;
+            ++s.accepted;
+            s.lastAccepted = {QDateTime::currentDateTime(), call};
+        });
+        if (m_countStore->isActive())
+            m_countPending = true;
+        else
+            storeCount();
+        emit m_status->contactAccepted(result.contact.key, result.contact.record);
+    } else {
+        // The first line says what failed: the service's own words, or, when
+        // it gave none, why there was no usable answer.
+        const QString reply = LogText::safeReply(result.reply, result.password);
+        QString headline = reply;
+        if (!result.failure.isEmpty())
+            headline = reply.isEmpty() ? result.failure : result.failure + CrLf + reply;
+        reportError(ErrorTitle::ServiceError, headline + CrLf + QLatin1String("Sent Data= ") +
+                                                  QString::fromUtf8(result.reportBody) + CrLf +
+                                                  result.contact.record);
+        m_keeper->keep(result.contact.key, result.contact.record);
+        const QString reason = firstLine(reply).isEmpty() ? result.failure : firstLine(reply);
+        m_status->change([&](StationState& s) {
+            s.verdict = StatusText::UploadRejected;
+            ++s.refused;
+            s.lastFailure = {QDateTime::currentDateTime(), tr("Refused %1: %2").arg(call, reason)};
+        });
+        emit m_status->contactRefused(result.contact.key, result.contact.record, reason);
+    }
+    followUploader();
+}
+
+void Station::storeCount()
+{
+    m_countPending = false;
+    m_settings.SaveSettings(SettingKey::TotalUploaded, QString::number(m_status->state().uploaded), false);
+    m_countStore->start();
+}
+
+QStringList Station::stop()
+{
+    if (m_stopped || !m_started)
+        return {};
+    m_stopped = true;
+    // Nothing waits for the service: what is on its way stays in the outbox.
+    m_uploader->abandonAll();
+    if (m_countPending)
+        storeCount();
+    // Every datagram already read or still on the socket goes into the outbox;
+    // nothing more is handed to the uploader now.
+    ContactCapture* capture = std::exchange(m_capture, nullptr);
+    capture->disconnect(this);
+    finishOn(m_captureThread, capture, [capture] { capture->drain(); });
+    // The keeper writes what is still queued; later changes are written here.
+    m_settings.setWriteRequest({});
+    DiskKeeper* keeper = std::exchange(m_keeper, nullptr);
+    finishOn(m_diskThread, keeper, [keeper] { keeper->finish(); });
+    m_settings.writePending();
+
+    const int waiting = m_outbox->waitingCount();
+    if (waiting == 0)
+        return {};
+    return {tr("%1 stay in the outbox (%2); the next start of Tarvex sends them.")
+                .arg(StatusModel::contacts(waiting), QDir::toNativeSeparators(m_outbox->path()))};
+}
