@@ -217,6 +217,7 @@ int main(int argc, char* argv[])
     std::unique_ptr<frmMain> window;
     if (noDisplay) {
         report = std::make_unique<EventReport>(station.status(), [](const QString& line) { printLine(stdout, line); });
+        report->startUp(paths.directory());
         QObject::connect(&station.status(), &StatusModel::bindFailed, [](quint16, const QString& reason) {
             printLine(stderr, stamped(QStringLiteral("Failure: Error occured: ") + reason));
         });

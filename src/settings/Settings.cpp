@@ -1,5 +1,7 @@
 #include "settings/Settings.h"
 
+#include "BuildInfo.h"
+
 #include <QFileInfo>
 #include <QMutex>
 #include <QMutexLocker>
@@ -147,4 +149,9 @@ bool Settings::hasPending() const
 {
     QMutexLocker lock(&m_shared->mutex);
     return !m_shared->pending.isEmpty();
+}
+
+QString versionText()
+{
+    return QStringLiteral(" %1.%2.%3").arg(BuildInfo::VersionMajor).arg(BuildInfo::VersionMinor).arg(BuildInfo::VersionRevision);
 }

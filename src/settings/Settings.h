@@ -56,6 +56,10 @@ private:
     std::shared_ptr<Shared> m_shared;
 };
 
+// The version as the settings file keeps it: a blank before the major number,
+// as a number-to-text conversion writes it.
+QString versionText();
+
 namespace SettingKey {
 inline const QString EmailAddress = QStringLiteral("CorvaneEmailAddress");
 inline const QString Callsign = QStringLiteral("CorvaneCallsign");

@@ -49,14 +49,6 @@ void finishOn(QThread& thread, QObject* worker, const std::function<void()>& las
 
 } // namespace
 
-QString versionText()
-{
-    return QStringLiteral(" %1.%2.%3")
-        .arg(BuildInfo::VersionMajor)
-        .arg(BuildInfo::VersionMinor)
-        .arg(BuildInfo::VersionRevision);
-}
-
 Station::Station(const AppPaths& paths, const Timings& timings, int receiveBuffer, QObject* parent)
     : QObject(parent), m_paths(paths), m_settings(paths.settingsFile(), paths.debugLog()), m_timings(timings),
       m_receiveBuffer(receiveBuffer), m_errorLog(paths.errorLog()),
@@ -148,6 +140,9 @@ void Station::startThreads()
     connect(m_uploader, &RealtimeUploader::serviceBack, this,
             [this] { emit m_status->serviceBack(m_uploader->waitingCount()); });
     connect(m_login, &LoginSource::changed, m_uploader, &RealtimeUploader::setLogin);
+    connect(m_login, &LoginSource::changed, this, [this](const Credentials& login) {
+        m_status->change([&](StationState& s) { s.loginSet = RealtimeUploader::isLoginComplete(login); });
+    });
 }
 
 void Station::start()
@@ -173,6 +168,10 @@ void Station::start()
         resolveServiceBase(SettingKey::ServiceHost, m_settings.GetSettings(SettingKey::ServiceHost, {}),
                            QString::fromUtf8(BuildInfo::ServiceHost));
     m_uploader->setEndpoint(serviceUrl(service.url, QStringLiteral("/realtime.php")), service.problem);
+    m_status->change([&](StationState& s) {
+        s.service = service.problem.isEmpty() ? service.url.toDisplayString() : service.problem;
+        s.serviceUsable = service.problem.isEmpty();
+    });
     if (!service.problem.isEmpty())
         reportSetting(service.problem);
     const ServiceBase update =
@@ -303,9 +302,13 @@ void Station::handleBatch(const CaptureBatch& batch)
         }
     }
     // Each datagram starts with a clear status line.
+    const bool anyContact = std::any_of(batch.contacts.cbegin(), batch.contacts.cend(),
+                                        [](const CapturedContact& c) { return c.kind == DatagramKind::Contact; });
     m_status->change([&](StationState& s) {
         s.datagram = batch.contacts.last().datagram;
         s.verdict.clear();
+        if (anyContact)
+            s.lastContact = QDateTime::currentDateTime();
     });
     if (!batch.outboxError.isEmpty())
         m_status->fail(tr("Contacts could not be written to the outbox (%1); they are sent from memory")

@@ -107,9 +107,6 @@ private:
     bool m_stopped = false;
 };
 
-// The version as the settings file keeps it: a blank before the major number.
-QString versionText();
-
 namespace StatusText {
 inline const QString Uploading = QStringLiteral("Uploading Data to Corvane");
 inline const QString UploadComplete = QStringLiteral("Uploading Data Complete.");

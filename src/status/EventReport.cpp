@@ -2,9 +2,11 @@
 
 #include "capture/AdifRecord.h"
 #include "logs/LogText.h"
+#include "settings/Settings.h"
 #include "status/StatusModel.h"
 
 #include <QDateTime>
+#include <QDir>
 #include <QTimer>
 
 namespace {
@@ -39,6 +41,23 @@ EventReport::EventReport(StatusModel& status, Writer writer, QObject* parent)
     });
     // The status changes with every contact; its texts are made once per line.
     connect(&status, &StatusModel::changed, this, &EventReport::gathered);
+}
+
+void EventReport::startUp(const QString& folder)
+{
+    const StationState& s = m_status.state();
+    const QString settings = QDir::toNativeSeparators(QDir(folder).filePath(QStringLiteral("Tarvex.ini")));
+    QStringList lines{tr("Tarvex%1 with the data folder %2").arg(versionText(), QDir::toNativeSeparators(folder))};
+    lines << (s.serviceUsable ? tr("Contacts go to %1").arg(s.service) : s.service);
+    if (!s.loginSet)
+        lines << tr("The Corvane login is not set: contacts wait until CorvaneEmailAddress, CorvaneCallsign and "
+                    "CorvanePassword are set in %1")
+                     .arg(settings);
+    if (!s.catchUp.isEmpty())
+        lines << s.catchUp;
+    const QString stamp = QDateTime::currentDateTime().toString(QStringLiteral("yyyy-MM-dd HH:mm:ss "));
+    for (const QString& line : std::as_const(lines))
+        m_writer(stamp + LogText::oneLine(line));
 }
 
 void EventReport::state(const QString& kind, const QString& text)

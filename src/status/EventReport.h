@@ -25,6 +25,9 @@ public:
 
     EventReport(StatusModel& status, Writer writer, QObject* parent = nullptr);
 
+    // Before any contact: where the files are, whether the login and the
+    // service's address will do, what an earlier run left.
+    void startUp(const QString& folder);
     // Writes what has gathered now (for closing).
     void flush();
 

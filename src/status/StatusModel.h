@@ -38,6 +38,10 @@ struct StationState
     QString catchUp;      // contacts an earlier run left, while they are sent
     QString verdict;      // the last upload's outcome, as the first status panel says it
     QString datagram;     // the last datagram received
+    QDateTime lastContact; // when the last contact arrived
+    QString service;      // where contacts go, or why nowhere
+    bool serviceUsable = false;
+    bool loginSet = false;
     bool autoUpload = false;
     bool debug = false;
     bool attention = false;    // something went to the error log since the operator last looked

@@ -14,7 +14,9 @@ public:
     {
         Ok,
         OkCancel,
-        YesNo
+        YesNo,
+        QuitCancel,
+        QuitTrayCancel,
     };
     enum class Icon
     {
@@ -27,7 +29,9 @@ public:
         Ok,
         Cancel,
         Yes,
-        No
+        No,
+        Quit,
+        Tray,
     };
 
     virtual ~Prompter() = default;

@@ -3,22 +3,49 @@
 #include <QApplication>
 #include <QDesktopServices>
 #include <QFileDialog>
+#include <QHash>
+#include <QPushButton>
 #include <QMessageBox>
 #include <QRegularExpression>
 
 namespace {
 
-QMessageBox::StandardButtons standardButtons(Prompter::Buttons buttons)
+// The answers each set offers, the one that changes nothing last.
+QList<Prompter::Answer> answers(Prompter::Buttons buttons)
 {
+    using A = Prompter::Answer;
     switch (buttons) {
     case Prompter::Buttons::Ok:
-        return QMessageBox::Ok;
+        return {A::Ok};
     case Prompter::Buttons::OkCancel:
-        return QMessageBox::Ok | QMessageBox::Cancel;
+        return {A::Ok, A::Cancel};
     case Prompter::Buttons::YesNo:
-        return QMessageBox::Yes | QMessageBox::No;
+        return {A::Yes, A::No};
+    case Prompter::Buttons::QuitCancel:
+        return {A::Quit, A::Cancel};
+    case Prompter::Buttons::QuitTrayCancel:
+        return {A::Quit, A::Tray, A::Cancel};
     }
-    return QMessageBox::Ok;
+    return {A::Ok};
+}
+
+QAbstractButton* addButton(QMessageBox& box, Prompter::Answer answer)
+{
+    switch (answer) {
+    case Prompter::Answer::Ok:
+        return box.addButton(QMessageBox::Ok);
+    case Prompter::Answer::Cancel:
+        return box.addButton(QMessageBox::Cancel);
+    case Prompter::Answer::Yes:
+        return box.addButton(QMessageBox::Yes);
+    case Prompter::Answer::No:
+        return box.addButton(QMessageBox::No);
+    case Prompter::Answer::Quit:
+        return box.addButton(QObject::tr("&Quit"), QMessageBox::AcceptRole);
+    case Prompter::Answer::Tray:
+        return box.addButton(QObject::tr("Keep Running in the &Tray"), QMessageBox::ActionRole);
+    }
+    return nullptr;
 }
 
 QMessageBox::Icon standardIcon(Prompter::Icon icon)
@@ -34,46 +61,26 @@ QMessageBox::Icon standardIcon(Prompter::Icon icon)
     return QMessageBox::NoIcon;
 }
 
-// Closing the box with Escape or the frame's close button counts as the
-// negative answer of its set, as users of standard dialogs expect.
-Prompter::Answer answerFor(int clicked, Prompter::Buttons buttons)
-{
-    switch (clicked) {
-    case QMessageBox::Ok:
-        return Prompter::Answer::Ok;
-    case QMessageBox::Yes:
-        return Prompter::Answer::Yes;
-    case QMessageBox::No:
-        return Prompter::Answer::No;
-    case QMessageBox::Cancel:
-        return Prompter::Answer::Cancel;
-    default:
-        break;
-    }
-    switch (buttons) {
-    case Prompter::Buttons::Ok:
-        return Prompter::Answer::Ok;
-    case Prompter::Buttons::OkCancel:
-        return Prompter::Answer::Cancel;
-    case Prompter::Buttons::YesNo:
-        return Prompter::Answer::No;
-    }
-    return Prompter::Answer::Cancel;
-}
-
 } // namespace
 
 Prompter::Answer QtPrompter::message(QWidget* parent, const QString& text, const QString& title,
                                      Buttons buttons, Icon icon, Answer preferred)
 {
     QMessageBox box(standardIcon(icon), title.isEmpty() ? QString::fromLatin1(DefaultTitle) : title,
-                    messageText(text), standardButtons(buttons), parent);
+                    messageText(text), QMessageBox::NoButton, parent);
     box.setTextFormat(Qt::PlainText);
-    if (preferred == Answer::No)
-        box.setDefaultButton(QMessageBox::No);
-    else if (preferred == Answer::Cancel)
-        box.setDefaultButton(QMessageBox::Cancel);
-    return answerFor(box.exec(), buttons);
+    QHash<QAbstractButton*, Answer> answerOf;
+    const QList<Answer> offered = answers(buttons);
+    for (const Answer answer : offered) {
+        QAbstractButton* button = addButton(box, answer);
+        answerOf.insert(button, answer);
+        if (answer == preferred || (answer == offered.first() && preferred == Answer::Ok))
+            box.setDefaultButton(qobject_cast<QPushButton*>(button));
+    }
+    // Escape or the frame's close button give the answer that changes nothing.
+    box.setEscapeButton(answerOf.key(offered.last()));
+    box.exec();
+    return answerOf.value(box.clickedButton(), offered.last());
 }
 
 QString QtPrompter::openFileName(QWidget* parent, const QString& title, const QString& directory,

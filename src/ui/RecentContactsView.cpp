@@ -20,8 +20,6 @@ RecentContactsView::RecentContactsView(RecentContacts& model, QWidget* parent)
     m_table->setWordWrap(false);
     m_table->verticalHeader()->hide();
     m_table->horizontalHeader()->setStretchLastSection(true);
-    m_table->horizontalHeader()->setSectionResizeMode(QHeaderView::ResizeToContents);
-    m_table->horizontalHeader()->setSectionResizeMode(RecentContacts::StateColumn, QHeaderView::Stretch);
 
     auto* layout = new QVBoxLayout(this);
     layout->setContentsMargins(0, 0, 0, 0);
@@ -33,6 +31,7 @@ RecentContactsView::RecentContactsView(RecentContacts& model, QWidget* parent)
     QScrollBar* bar = m_table->verticalScrollBar();
     connect(bar, &QScrollBar::valueChanged, this, [this, bar](int value) { m_followNewest = value == bar->maximum(); });
     connect(&m_model, &QAbstractItemModel::rowsInserted, this, [this] {
+        fitColumns();
         if (m_followNewest)
             m_table->scrollToBottom();
     });
@@ -40,9 +39,17 @@ RecentContactsView::RecentContactsView(RecentContacts& model, QWidget* parent)
     connect(close, &QShortcut::activated, this, &QWidget::close);
 }
 
+void RecentContactsView::fitColumns()
+{
+    // The header's own fitting misses rows published while the view opens.
+    for (int column = 0; column < RecentContacts::StateColumn; ++column)
+        m_table->resizeColumnToContents(column);
+}
+
 void RecentContactsView::showEvent(QShowEvent* event)
 {
     m_model.setLive(true);
+    fitColumns();
     m_table->scrollToBottom();
     QWidget::showEvent(event);
 }

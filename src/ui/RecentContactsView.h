@@ -21,6 +21,8 @@ protected:
     void hideEvent(QHideEvent* event) override;
 
 private:
+    void fitColumns();
+
     RecentContacts& m_model;
     QTableView* m_table = nullptr;
     bool m_followNewest = true;

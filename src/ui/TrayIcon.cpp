@@ -3,6 +3,7 @@
 #include <QDBusConnection>
 #include <QDBusConnectionInterface>
 #include <QDBusMessage>
+#include <QMenu>
 #include <QPainter>
 #include <QPixmap>
 #include <QSystemTrayIcon>
@@ -20,6 +21,12 @@ TrayIcon::TrayIcon(const QIcon& appIcon, QObject* parent)
         if (reason == QSystemTrayIcon::Trigger || reason == QSystemTrayIcon::DoubleClick)
             emit activated();
     });
+    // Kept running in the tray, the window is reached and Tarvex ended from here.
+    auto* menu = new QMenu;
+    menu->addAction(tr("&Show"), this, &TrayIcon::activated);
+    menu->addAction(tr("&Quit"), this, &TrayIcon::quitRequested);
+    connect(this, &QObject::destroyed, menu, &QObject::deleteLater);
+    m_icon->setContextMenu(menu);
 }
 
 QColor TrayIcon::badgeColour(StatusModel::Health health)

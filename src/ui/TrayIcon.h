@@ -27,7 +27,9 @@ public:
     static QColor badgeColour(StatusModel::Health health);
 
 signals:
+    // A click on the icon, or Show in its menu.
     void activated();
+    void quitRequested();
 
 private:
     QIcon m_appIcon;

@@ -222,7 +222,12 @@ void frmMain::connectControls()
             raise();
             activateWindow();
         });
+        connect(m_tray, &TrayIcon::quitRequested, this, [this] {
+            m_quitting = true;
+            close();
+        });
     }
+    connect(qApp, &QGuiApplication::commitDataRequest, this, [this] { m_quitting = true; });
     auto* notifications = new Notifications(status, this);
     auto* notifier = new DesktopNotifier(m_tray, this);
     connect(notifications, &Notifications::notify, notifier, [this, notifier](const QString& title, const QString& text) {
@@ -437,8 +442,37 @@ void frmMain::focusInEvent(QFocusEvent* event)
     QMainWindow::focusInEvent(event);
 }
 
+// Once closed, nothing hears the logger for the rest of the contest: asked
+// while contacts wait or one arrived in the last half hour.
+bool frmMain::mayClose()
+{
+    const StationState& s = m_station.status().state();
+    const bool recent = s.lastContact.isValid() && s.lastContact.secsTo(QDateTime::currentDateTime()) < 30 * 60;
+    if (m_quitting || (s.waiting == 0 && !recent))
+        return true;
+    QSettings window(m_station.paths().windowState(), QSettings::IniFormat);
+    Prompter::Answer answer = Prompter::Answer::Tray;
+    if (!m_tray || !window.value("keepInTray").toBool()) {
+        const QString why = s.waiting > 0 ? tr("%1 waiting for Corvane.").arg(StatusModel::contacts(s.waiting))
+                                          : tr("The last contact arrived at %1.").arg(s.lastContact.toString("HH:mm"));
+        answer = m_prompter.message(this,
+                                    why + tr("\r\nOnce Tarvex is closed, nothing hears the logger: contacts "
+                                             "logged meanwhile are not uploaded."),
+                                    tr("Quit Tarvex?"),
+                                    m_tray ? Prompter::Buttons::QuitTrayCancel : Prompter::Buttons::QuitCancel,
+                                    Prompter::Icon::Exclamation, Prompter::Answer::Cancel);
+    }
+    if (answer == Prompter::Answer::Tray) {
+        window.setValue("keepInTray", true);
+        hide();
+    }
+    return answer == Prompter::Answer::Quit;
+}
+
 void frmMain::closeEvent(QCloseEvent* event)
 {
+    if (!m_unloaded && !mayClose())
+        return event->ignore();
     if (!m_unloaded)
         QSettings(m_station.paths().windowState(), QSettings::IniFormat).setValue("geometry", saveGeometry());
     Form_Unload();

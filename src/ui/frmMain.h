@@ -61,6 +61,7 @@ private:
     void mnuClearErrorLog_Click();
     void mnuAbout_Click();
     void mnuRecent_Click();
+    bool mayClose();
     void Form_Unload();
 
     std::unique_ptr<Ui::frmMain> ui;
@@ -76,5 +77,6 @@ private:
     qint64 m_lastRefresh = 0;
     bool m_requestingAttention = false;
     bool m_checkingPort = false;
+    bool m_quitting = false; // a logout or the tray's Quit: nothing is asked
     bool m_unloaded = false;
 };

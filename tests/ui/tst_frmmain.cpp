@@ -6,6 +6,7 @@
 #include "logs/DebugTrace.h"
 #include "settings/LoginSource.h"
 #include "station/Station.h"
+#include "status/RecentContacts.h"
 #include "status/StatusModel.h"
 #include "ui/About.h"
 #include "ui/RecentContactsView.h"
@@ -20,6 +21,7 @@
 #include <QMouseEvent>
 #include <QPlainTextEdit>
 #include <QPushButton>
+#include <QTableView>
 #include <QTest>
 #include <QTimer>
 #include <QUdpSocket>
@@ -86,6 +88,8 @@ private slots:
     void destructivePromptsPreferNo();
     void indicatorStops();
     void menuCommands();
+    void recentContactsAreReadableWhenOpened();
+    void closingDuringAContestAsks();
 };
 
 void TestFrmMain::controlsAndKeyboard()
@@ -312,6 +316,39 @@ void TestFrmMain::menuCommands()
     QCOMPARE(w.aboutWindow(), about);
     rig.action("mnuRecent")->trigger();
     QVERIFY(w.recentWindow() && w.recentWindow()->isVisible());
+}
+
+void TestFrmMain::recentContactsAreReadableWhenOpened()
+{
+    Rig rig("CorvaneEmailAddress=op@example.org\r\nCorvaneCallsign=Q9ABC\r\nCorvanePassword=secret\r\n");
+    rig.send(WorkedContact::Datagram);
+    QTRY_COMPARE(rig.station->status().state().accepted, 1);
+    rig.window->show();
+    rig.action("mnuRecent")->trigger();
+    auto* table = rig.window->recentWindow()->findChild<QTableView*>();
+    QVERIFY(QTest::qWaitForWindowExposed(table));
+    QTRY_COMPARE(table->model()->rowCount(), 1);
+    for (const int column : {RecentContacts::TimeColumn, RecentContacts::CallColumn}) {
+        const QString text = table->model()->index(0, column).data().toString();
+        QTRY_VERIFY2(table->columnWidth(column) > table->fontMetrics().horizontalAdvance(text), qPrintable(text));
+    }
+}
+
+void TestFrmMain::closingDuringAContestAsks()
+{
+    Rig rig("CorvaneEmailAddress=op@example.org\r\nCorvaneCallsign=Q9ABC\r\nCorvanePassword=secret\r\n");
+    frmMain& w = *rig.window;
+    w.show();
+    rig.service.stopListening();
+    rig.send(WorkedContact::Datagram);
+    QTRY_COMPARE(rig.station->status().state().waiting, 1);
+    QVERIFY(!w.close()); // Enter keeps Tarvex running
+    QCOMPARE(rig.prompter.messages.last().buttons, Prompter::Buttons::QuitCancel); // offscreen has no tray
+    QCOMPARE(rig.prompter.messages.last().preferred, Prompter::Answer::Cancel);
+    QVERIFY(rig.prompter.messages.last().text.startsWith("1 contact waiting for Corvane."));
+    QVERIFY(w.isVisible());
+    rig.prompter.answers << Prompter::Answer::Quit;
+    QVERIFY(w.close());
 }
 
 TARVEX_TEST(TestFrmMain)
