@@ -6,7 +6,8 @@ set -euo pipefail
 
 packages=(
   cmake ninja-build g++ make pkg-config
-  qt6-base-dev qt6-base-dev-tools qt6-qpa-plugins libgl-dev
+  qt6-base-dev qt6-base-dev-tools qt6-qpa-plugins libgl-dev qtkeychain-qt6-dev
+  dbus-daemon dbus-bin gnome-keyring
   fonts-dejavu-core
 )
 # Extra groups for the optional targets; the Makefile asks for them by name.

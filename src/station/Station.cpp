@@ -140,6 +140,7 @@ void Station::startThreads()
     connect(m_uploader, &RealtimeUploader::serviceBack, this,
             [this] { emit m_status->serviceBack(m_uploader->waitingCount()); });
     connect(m_login, &LoginSource::changed, m_uploader, &RealtimeUploader::setLogin);
+    connect(m_login, &LoginSource::problem, m_status, &StatusModel::fail);
     connect(m_login, &LoginSource::changed, this, [this](const Credentials& login) {
         m_status->change([&](StationState& s) { s.loginSet = RealtimeUploader::isLoginComplete(login); });
     });

@@ -155,10 +155,8 @@ void frmMain::Form_Load()
     ui->txtPort->setText(QString::number(s.port));
     connectControls();
     // Each assignment is a change, and each change is stored straight back.
-    const Credentials& login = m_station.login().current();
-    ui->txtCorvaneEmailAddress->setText(login.email);
-    ui->txtCorvaneCallsign->setText(login.callsign);
-    ui->txtCorvanePassword->setText(login.password);
+    showLogin(m_station.login().current());
+    ui->mnuKeyring->setChecked(m_station.login().inKeyring());
     ui->chkEnableAuto->setChecked(s.autoUpload);
     ui->txtTotalQSOUploaded->setText(QString::number(s.uploaded));
     Common::HookWindow(this, [this] { stopErrorIndicator(); });
@@ -180,6 +178,10 @@ void frmMain::connectControls()
     });
 
     LoginSource& login = m_station.login();
+    // A password the keyring answers with later fills its box then.
+    connect(&login, &LoginSource::loaded, this, &frmMain::showLogin);
+    connect(&login, &LoginSource::keyringChanged, ui->mnuKeyring, &QAction::setChecked);
+    connect(ui->mnuKeyring, &QAction::triggered, &login, &LoginSource::keepInKeyring);
     const std::pair<QLineEdit*, QString> fields[] = {{ui->txtCorvaneEmailAddress, SettingKey::EmailAddress},
                                                      {ui->txtCorvaneCallsign, SettingKey::Callsign},
                                                      {ui->txtCorvanePassword, SettingKey::Password}};
@@ -258,6 +260,17 @@ void frmMain::applyPort(bool quietWhenInvalid)
         return;
     m_station.settings().SaveSettings(SettingKey::Port, text, false);
     m_station.bindPort(port);
+}
+
+void frmMain::showLogin(const Credentials& login)
+{
+    const std::pair<QLineEdit*, QString> boxes[] = {{ui->txtCorvaneEmailAddress, login.email},
+                                                    {ui->txtCorvaneCallsign, login.callsign},
+                                                    {ui->txtCorvanePassword, login.password}};
+    for (const auto& [box, value] : boxes) {
+        if (!box->hasFocus() && box->text() != value)
+            box->setText(value);
+    }
 }
 
 void frmMain::commitLogin(bool retry)

@@ -6,6 +6,7 @@
 #include <chrono>
 #include <memory>
 
+struct Credentials;
 class About;
 class ManualUpload;
 class Prompter;
@@ -52,6 +53,7 @@ private:
     void connectControls();
     void applyPort(bool quietWhenInvalid);
     void commitLogin(bool retry);
+    void showLogin(const Credentials& login);
     void requestRefresh();
     void refresh();
     void applyColours();
