@@ -106,8 +106,15 @@ void LoginSource::keepInKeyring(bool on)
 
 void LoginSource::watch(const QString& folder)
 {
-    // The file is replaced by a rename at every save, which ends a watch on
-    // the file itself; the folder's watch sees every save.
-    m_watcher = new QFileSystemWatcher({folder}, this);
-    connect(m_watcher, &QFileSystemWatcher::directoryChanged, this, &LoginSource::load);
+    // Tarvex replaces the file by a rename at every save, which ends a watch
+    // on the file itself; an editor may also write it in place, which the
+    // folder's watch does not see. So both, the file's renewed at each change.
+    m_watcher = new QFileSystemWatcher({folder, m_settings.path()}, this);
+    const auto reread = [this] {
+        if (!m_watcher->files().contains(m_settings.path()))
+            m_watcher->addPath(m_settings.path());
+        load();
+    };
+    connect(m_watcher, &QFileSystemWatcher::directoryChanged, this, reread);
+    connect(m_watcher, &QFileSystemWatcher::fileChanged, this, reread);
 }
