@@ -191,15 +191,14 @@ int main(int argc, char* argv[])
     const AppPaths paths = AppPaths::forRunningProgram(options.dataDir);
     InstanceLock lock(paths.lockFile());
     QString holder;
-    QString lockProblem;
-    if (!lock.acquire(&holder, &lockProblem)) {
+    QString lockNote;
+    if (!lock.acquire(&holder, &lockNote)) {
         prompter->message(nullptr, InstanceLock::alreadyRunning(paths.directory(), holder), QString(),
                           Prompter::Buttons::Ok, Prompter::Icon::Exclamation);
         return InstanceLock::AlreadyRunningExitCode;
     }
-    if (!lockProblem.isEmpty())
-        std::fprintf(stderr, "tarvex: no lock in %s (%s); make sure no other Tarvex uses that folder\n",
-                     qPrintable(paths.directory()), qPrintable(lockProblem));
+    if (!lockNote.isEmpty())
+        std::fprintf(stderr, "tarvex: %s\n", qPrintable(lockNote));
 
     frmMain window(paths, *prompter);
     window.setHeadless(headless);
