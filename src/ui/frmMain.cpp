@@ -3,7 +3,6 @@
 #include "BuildInfo.h"
 #include "capture/ContactCapture.h"
 #include "logs/DebugTrace.h"
-#include "logs/ErrorLog.h"
 #include "outbox/DiskKeeper.h"
 #include "outbox/Outbox.h"
 #include "settings/SettingConversions.h"
@@ -42,6 +41,7 @@
 #include <QUrl>
 
 #include <cstdio>
+#include <limits>
 
 namespace {
 const QString ErrorIndicatorText = QStringLiteral("Error information has been written to ErrorLog file!!");
@@ -65,9 +65,9 @@ frmMain::frmMain(const AppPaths& paths, Prompter& prompter, QWidget* parent)
 {
     setupUi();
     m_uploader = new RealtimeUploader(this);
-    m_keeper = new DiskKeeper(*m_outbox, m_paths.nonUploaded(), m_settings);
+    m_keeper = new DiskKeeper(*m_outbox, m_paths, m_settings);
     m_capture = new ContactCapture(*m_outbox, m_keeper, m_settings.trace());
-    m_pipeline = new ContactPipeline(m_settings, m_paths.errorLog(), *m_uploader, m_keeper, this);
+    m_pipeline = new ContactPipeline(m_settings, *m_uploader, m_keeper, this);
     m_status = new StationStatus(this);
     m_status->attach(m_capture, *m_pipeline, *m_uploader, m_keeper);
     m_recent = new RecentContacts(this);
@@ -121,9 +121,16 @@ void frmMain::startWorkers()
 void frmMain::Form_Load()
 {
     m_settings.CheckforInIfile();
-    const QList<Outbox::Entry> waiting = m_outbox->open();
+    m_outbox->open();
+    const Outbox::Replay replay = m_outbox->replay({m_paths.rescueFile()});
+    const QList<Outbox::Entry> waiting = m_outbox->waitingAfter(0, std::numeric_limits<int>::max());
     startWorkers();
     connectHandlers();
+    if (!replay.problem.isEmpty())
+        reportOutboxProblem(replay.problem);
+    if (replay.damaged > 0)
+        reportOutboxProblem(tr("%n damaged entries of the outbox were moved to %1", nullptr, replay.damaged)
+                                .arg(QDir::toNativeSeparators(m_paths.damagedOutbox())));
 
     // A stored port that does not convert is said, with the port used instead.
     const QString storedPort = m_settings.GetSettings(SettingKey::Port, DefaultPort);
@@ -270,7 +277,7 @@ void frmMain::onNotListening(quint16 port, const QString& reason)
     if (m_reportedPort == port)
         return;
     m_reportedPort = port;
-    ErrorLog(m_paths.errorLog()).write(tr("Not listening on UDP port %1").arg(port), reason);
+    m_keeper->report(tr("Not listening on UDP port %1").arg(port), reason);
     mnuError->menuAction()->setVisible(true);
     m_prompter.message(this, QStringLiteral("Error occured: \r\n") + reason, QStringLiteral("Failure"),
                        Prompter::Buttons::Ok, Prompter::Icon::Exclamation);
@@ -278,9 +285,16 @@ void frmMain::onNotListening(quint16 port, const QString& reason)
 
 void frmMain::reportUnusableSetting(const QString& problem)
 {
-    ErrorLog(m_paths.errorLog()).write(tr("Unusable setting in Tarvex.ini"), problem);
+    m_keeper->report(tr("Unusable setting in Tarvex.ini"), problem);
     onErrorReported();
     m_status->setFailure(problem);
+}
+
+void frmMain::reportOutboxProblem(const QString& problem)
+{
+    m_keeper->report(tr("Outbox"), problem);
+    onErrorReported();
+    m_status->setFailure(firstLine(problem));
 }
 
 void frmMain::txtPort_LostFocus()
@@ -536,7 +550,7 @@ void frmMain::closeEvent(QCloseEvent* event)
         const auto stayText = [this](int waiting) {
             return tr("%n contact(s) stay in the outbox (%1); the next start of Tarvex sends them.", nullptr,
                       waiting)
-                .arg(QDir::toNativeSeparators(m_paths.outbox()));
+                .arg(QDir::toNativeSeparators(m_outbox->path()));
         };
         // Asked before the window goes, told on standard error after every
         // datagram on the socket is in the outbox: a signal waits for no one.
@@ -548,8 +562,17 @@ void frmMain::closeEvent(QCloseEvent* event)
             window.setValue("geometry", saveGeometry());
         }
         Form_Unload();
-        if (m_closingForSignal && m_outbox->waitingCount() > 0)
-            std::fprintf(stderr, "%s\n", qPrintable(stayText(m_outbox->waitingCount())));
+        if (m_closingForSignal && m_exit.waiting > 0)
+            std::fprintf(stderr, "%s\n", qPrintable(stayText(m_exit.waiting)));
+        if (m_exit.inNotUploaded > 0)
+            std::fprintf(stderr, "%d contact(s) could not be written to the outbox and went to %s.\n",
+                         m_exit.inNotUploaded, qPrintable(QDir::toNativeSeparators(m_paths.nonUploaded())));
+        if (m_exit.rescued > 0)
+            std::fprintf(stderr, "%d contact(s) were written to %s; the next start sends them.\n", m_exit.rescued,
+                         qPrintable(QDir::toNativeSeparators(m_exit.rescueFile)));
+        for (const QString& record : std::as_const(m_exit.lost))
+            std::fprintf(stderr, "Contact written nowhere (%s): %s\n", qPrintable(m_outbox->lastError()),
+                         qPrintable(record));
     }
     QMainWindow::closeEvent(event);
 }
@@ -597,7 +620,7 @@ void frmMain::Form_Unload()
     // The keeper writes what is still queued; later changes are written here.
     m_settings.setWriteRequest({});
     DiskKeeper* keeper = std::exchange(m_keeper, nullptr);
-    finish(m_diskThread, keeper, [keeper] { keeper->finish(); });
+    finish(m_diskThread, keeper, [this, keeper] { m_exit = keeper->finish(); });
     m_settings.writePending();
 }
 

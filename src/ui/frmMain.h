@@ -156,6 +156,7 @@ private:
     void onListening(quint16 port);
     void onNotListening(quint16 port, const QString& reason);
     void reportUnusableSetting(const QString& problem);
+    void reportOutboxProblem(const QString& problem);
     void requestRefresh();
     void refresh();
     void applyColours();
@@ -186,6 +187,7 @@ private:
     QThread m_diskThread;
     ContactCapture* m_capture = nullptr;
     DiskKeeper* m_keeper = nullptr;
+    ExitSummary m_exit;
     RealtimeUploader* m_uploader = nullptr;
     ContactPipeline* m_pipeline = nullptr;
     StationStatus* m_status = nullptr;

@@ -19,9 +19,9 @@ QString firstLine(const QString& text)
     return end < 0 ? trimmed : trimmed.left(end).trimmed();
 }
 
-ContactPipeline::ContactPipeline(const Settings& settings, const QString& errorLogPath,
-                                 RealtimeUploader& uploader, DiskKeeper* keeper, QObject* parent)
-    : QObject(parent), m_settings(settings), m_errorLog(errorLogPath), m_uploader(uploader), m_keeper(keeper)
+ContactPipeline::ContactPipeline(const Settings& settings, RealtimeUploader& uploader, DiskKeeper* keeper,
+                                 QObject* parent)
+    : QObject(parent), m_settings(settings), m_uploader(uploader), m_keeper(keeper)
 {
     m_countStore = new QTimer(this);
     m_countStore->setSingleShot(true);
@@ -40,15 +40,12 @@ ContactPipeline::ContactPipeline(const Settings& settings, const QString& errorL
     });
     connect(&m_uploader, &RealtimeUploader::outageBegan, this,
             [this, crlf](const QString& reason, const UploadResult& first) {
-                m_errorLog.write(ErrorTitle::Unreachable, reason + crlf + QLatin1String("Sent Data= ") +
-                                                              QString::fromUtf8(first.reportBody) + crlf +
-                                                              first.contact.record);
-                emit errorReported();
+                report(ErrorTitle::Unreachable, reason + crlf + QLatin1String("Sent Data= ") +
+                                                    QString::fromUtf8(first.reportBody) + crlf + first.contact.record);
             });
     connect(&m_uploader, &RealtimeUploader::loginRefused, this,
             [this, crlf](const QString& reason, const QByteArray& reply, const QString& password) {
-                m_errorLog.write(ErrorTitle::LoginRefused, reason + crlf + LogText::safeReply(reply, password));
-                emit errorReported();
+                report(ErrorTitle::LoginRefused, reason + crlf + LogText::safeReply(reply, password));
             });
     if (m_keeper)
         connect(m_keeper, &DiskKeeper::kept, this, &ContactPipeline::contactKept);
@@ -73,9 +70,8 @@ void ContactPipeline::handleBatch(const CaptureBatch& batch)
         switch (contact.kind) {
         case DatagramKind::Unreadable:
             // Kept whole, so the contact can be recovered by hand.
-            m_errorLog.write(ErrorTitle::UnreadableDatagram, contact.problem + crlf + contact.datagram);
+            report(ErrorTitle::UnreadableDatagram, contact.problem + crlf + contact.datagram);
             emit datagramUnreadable(contact.problem);
-            emit errorReported();
             break;
         case DatagramKind::Contact:
             emit contactReceived(contact.key, contact.record, contact.key != 0);
@@ -114,14 +110,20 @@ void ContactPipeline::onFinished(const UploadResult& result)
     if (!result.failure.isEmpty())
         headline = reply.isEmpty() ? result.failure : result.failure + QLatin1String(LineEnd) + reply;
     const QLatin1String crlf(LineEnd);
-    m_errorLog.write(ErrorTitle::ServiceError, headline + crlf + QLatin1String("Sent Data= ") +
-                                                  QString::fromUtf8(result.reportBody) + crlf +
-                                                  result.contact.record);
-    emit errorReported();
     if (m_keeper)
-        m_keeper->keep(result.contact.key, result.contact.record);
+        m_keeper->keep(result.contact.key, result.contact.record, ErrorTitle::ServiceError,
+                       headline + crlf + QLatin1String("Sent Data= ") + QString::fromUtf8(result.reportBody) +
+                           crlf + result.contact.record);
+    emit errorReported();
     emit contactRefused(result.contact.key, result.contact.record,
                         firstLine(reply).isEmpty() ? result.failure : firstLine(reply));
+}
+
+void ContactPipeline::report(const QString& title, const QString& text)
+{
+    if (m_keeper)
+        m_keeper->report(title, text);
+    emit errorReported();
 }
 
 void ContactPipeline::resetUploadedCount()

@@ -1,6 +1,5 @@
 #pragma once
 
-#include "logs/ErrorLog.h"
 #include "outbox/Outbox.h"
 #include "settings/Settings.h"
 
@@ -25,8 +24,8 @@ class ContactPipeline final : public QObject
     Q_OBJECT
 
 public:
-    ContactPipeline(const Settings& settings, const QString& errorLogPath, RealtimeUploader& uploader,
-                    DiskKeeper* keeper, QObject* parent = nullptr);
+    ContactPipeline(const Settings& settings, RealtimeUploader& uploader, DiskKeeper* keeper,
+                    QObject* parent = nullptr);
 
     // A change of the count is stored at once, unless another was stored less
     // than this long ago: then the latest count follows when the time is up
@@ -69,8 +68,9 @@ private:
     void setCount(qint32 count);
     void storeCount();
 
+    void report(const QString& title, const QString& text);
+
     Settings m_settings;
-    ErrorLog m_errorLog;
     RealtimeUploader& m_uploader;
     DiskKeeper* m_keeper;
     QString m_lastDatagram;

@@ -314,7 +314,7 @@ void TestFrmMain::waitingContactsAreSaidAndKeptOnClosing()
     QCOMPARE(station.prompter.messages.last().text,
              "2 contact(s) stay in the outbox (" + QDir::toNativeSeparators(station.dir.file("Outbox.txt")) +
                  "); the next start of Tarvex sends them.");
-    QCOMPARE(Outbox::replay(station.dir.read("Outbox.txt")).size(), 2);
+    QCOMPARE(Outbox::parse(station.dir.read("Outbox.txt")).size(), 2);
     QVERIFY(!station.dir.exists("NotUploadedQsosLog.adi"));
 
     // The next start sends them first, and says so.

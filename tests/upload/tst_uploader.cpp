@@ -7,6 +7,7 @@
 #include "capture/ContactConverter.h"
 #include "outbox/DiskKeeper.h"
 #include "outbox/Outbox.h"
+#include "settings/AppPaths.h"
 #include "upload/ContactPipeline.h"
 #include "upload/HttpReply.h"
 #include "upload/RealtimeRequest.h"
@@ -384,8 +385,7 @@ struct Station
 {
     Station()
         : outbox(dir.file("Outbox.txt")), settings(dir.file("Tarvex.ini"), dir.file("DebugLog.txt")),
-          keeper(outbox, dir.file("NotUploadedQsosLog.adi"), settings),
-          pipeline(settings, dir.file("ErrorLog.txt"), rig.uploader, &keeper)
+          keeper(outbox, AppPaths(dir.path()), settings), pipeline(settings, rig.uploader, &keeper)
     {
         outbox.open();
         settings.CheckforInIfile();
