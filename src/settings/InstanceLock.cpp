@@ -10,6 +10,7 @@
 
 #include <fcntl.h>
 #include <sys/file.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 namespace {
@@ -82,6 +83,7 @@ bool InstanceLock::acquire(QString* holder, QString* note)
                             QSysInfo::machineHostName().toUtf8() + '\n';
     if (::ftruncate(m_fd, 0) == 0)
         writeAll(m_fd, self);
+    [[maybe_unused]] const int private_ = ::fchmod(m_fd, 0600); // also a lock left by an earlier version
     return true;
 }
 
