@@ -226,14 +226,16 @@ std::optional<QString> Outbox::readRecord(int fd, const Location& where)
 
 quint64 Outbox::lastKey(int fd, qint64 size)
 {
-    // Keys rise through the file, so the last whole entry has the highest.
-    // The window grows until it holds one: a long record may fill the tail.
+    // Keys rise through the file, so the last whole contact has the highest
+    // key yet; removals after it name lower ones. The window grows until it
+    // holds a contact: a long record or many removals may fill the tail.
     for (qint64 window = 64 * 1024;; window *= 4) {
         const qint64 start = std::max<qint64>(0, size - window);
         QByteArray bytes(size - start, Qt::Uninitialized);
         if (::pread(fd, bytes.data(), size_t(bytes.size()), start) != bytes.size())
             return 0;
         quint64 key = 0;
+        bool added = false;
         qsizetype at = start == 0 ? 0 : bytes.indexOf('\n') + 1;
         if (at == 0 && start > 0) // one line fills the window
             at = bytes.size();
@@ -241,9 +243,10 @@ quint64 Outbox::lastKey(int fd, qint64 size)
             const Piece piece = readEntry(QByteArrayView(bytes).sliced(at), true);
             if (piece.kind == Kind::Add || piece.kind == Kind::Remove)
                 key = std::max(key, piece.key);
+            added = added || piece.kind == Kind::Add;
             at += piece.size;
         }
-        if (key > 0 || start == 0)
+        if (added || start == 0)
             return key;
     }
 }
@@ -304,7 +307,7 @@ void Outbox::open()
         }
         if (n == 1)
             m_pending.insert(m_asked, m_lastError);
-        if (readable.isEmpty() && ::access(QFile::encodeName(candidate).constData(), R_OK) == 0)
+        if (readable.isEmpty() && ::faccessat(AT_FDCWD, QFile::encodeName(candidate).constData(), R_OK, AT_EACCESS) == 0)
             readable = candidate;
     }
     if (m_pending.contains(m_path))
@@ -374,7 +377,8 @@ Outbox::Scan Outbox::moveDamaged(int fd, qint64 size, const QString& blankIn, in
     });
     flush();
     found.whole = found.whole && moved;
-    *damaged += int(spots.size());
+    if (moved)
+        *damaged += int(spots.size());
     if (!moved || blankIn.isEmpty() || spots.isEmpty())
         return found;
     // Moved aside and synced: blanked here, so the next start does not move them again.

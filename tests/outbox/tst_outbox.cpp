@@ -113,10 +113,6 @@ void TestOutbox::parseReadsWhatWaits()
     QTEST(calls(entries), "waiting");
     QTEST(damaged, "damaged");
     QCOMPARE(lines.size(), damaged);
-    QByteArray again;
-    for (const Outbox::Entry& entry : entries)
-        again += Outbox::encodeAdd(entry.key, entry.record);
-    QCOMPARE(calls(Outbox::parse(again)), calls(entries));
     if (QTest::currentDataTag() == QByteArray("escapes kept apart"))
         QCOMPARE(entries.first().record, QStringLiteral("<CALL:3>Q9E \\n\r\\"));
 }
@@ -148,9 +144,16 @@ void TestOutbox::contactsOutliveTheRunInTheirOrder()
     next.remove(next.append({"<NOTES:70000>" + QString(70000, 'x') + " <EOR>"}).first());
     QCOMPARE(dir.read("Outbox.txt"), Outbox::Header); // cut back once nothing waits
 
+    // Removals of older contacts may fill the tail; the one still waiting keeps its key.
+    QByteArray many = Outbox::Header;
+    for (int key = 1; key <= 20000; ++key)
+        many += Outbox::encodeAdd(key, A);
+    for (int key = 1; key < 20000; ++key)
+        many += Outbox::encodeRemove(key);
+    dir.write("Outbox.txt", many);
     Outbox third(dir.file("Outbox.txt"));
     third.open();
-    QCOMPARE(third.append({A}), QList<quint64>{1});
+    QCOMPARE(third.append({B}), QList<quint64>{20001});
 }
 
 void TestOutbox::damagedEntriesAreMovedAsideOnce()
