@@ -126,8 +126,10 @@ void frmMain::Form_Load()
     const QList<Outbox::Entry> waiting = m_outbox->waitingAfter(0, std::numeric_limits<int>::max());
     startWorkers();
     connectHandlers();
-    if (!replay.problem.isEmpty())
+    if (!replay.problem.isEmpty()) {
         reportOutboxProblem(replay.problem);
+        m_keeper->appended(); // the keeper then tries the unreadable file again at every retry
+    }
     if (replay.damaged > 0)
         reportOutboxProblem(tr("%n damaged entries of the outbox were moved to %1", nullptr, replay.damaged)
                                 .arg(QDir::toNativeSeparators(m_paths.damagedOutbox())));
