@@ -195,8 +195,8 @@ int main(int argc, char* argv[])
     const AppPaths paths = AppPaths::forRunningProgram(options.dataDir);
     InstanceLock lock(paths.lockFile());
     QString holder;
-    QString lockProblem;
-    if (!lock.acquire(&holder, &lockProblem)) {
+    QString lockNote;
+    if (!lock.acquire(&holder, &lockNote)) {
         const QString text = InstanceLock::alreadyRunning(paths.directory(), holder);
         if (noDisplay)
             printLine(stderr, QString(text).replace(QLatin1String("\r\n"), QLatin1String(" ")));
@@ -204,9 +204,8 @@ int main(int argc, char* argv[])
             QtPrompter().message(nullptr, text, QString(), Prompter::Buttons::Ok, Prompter::Icon::Exclamation);
         return InstanceLock::AlreadyRunningExitCode;
     }
-    if (!lockProblem.isEmpty())
-        std::fprintf(stderr, "tarvex: no lock in %s (%s); make sure no other Tarvex uses that folder\n",
-                     qPrintable(paths.directory()), qPrintable(lockProblem));
+    if (!lockNote.isEmpty())
+        std::fprintf(stderr, "tarvex: %s\n", qPrintable(lockNote));
 
     Station station(paths, timingsFromEnvironment(), options.receiveBuffer);
     station.start();

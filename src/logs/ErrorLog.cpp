@@ -14,5 +14,10 @@ QString ErrorLog::blockText(const QString& timestamp, const QString& Title, cons
 
 bool ErrorLog::write(const QString& Title, const QString& Setting) const
 {
-    return appendToFile(m_path, blockText(logTimestamp(), Title, Setting).toUtf8());
+    return append(blockText(logTimestamp(), Title, Setting));
+}
+
+bool ErrorLog::append(const QString& block, QString* error) const
+{
+    return appendToFile(m_path, block.toUtf8(), error);
 }

@@ -2,15 +2,18 @@
 
 #include <QString>
 
-// The error log: one six-line block per reported error. Starting the error
-// indicator is the window's business; it follows every call, written or not.
+// The error log: one six-line block per reported error. The disk keeper is
+// its writer while the station runs; starting the error indicator is the
+// window's business.
 class ErrorLog final
 {
 public:
     explicit ErrorLog(QString path);
 
-    // Returns whether the block reached the file; never raises, never shows anything.
+    // A block stamped now. Returns whether it reached the file; never raises, never shows anything.
     bool write(const QString& Title, const QString& Setting) const;
+    // A block made earlier by blockText(), so it carries the time it was reported.
+    bool append(const QString& block, QString* error = nullptr) const;
 
     static QString blockText(const QString& timestamp, const QString& Title, const QString& Setting);
 
@@ -28,4 +31,5 @@ inline const QString LoginRefused = QStringLiteral("Corvane refused the login");
 inline const QString UnreadableDatagram = QStringLiteral("Contact datagram could not be read");
 inline const QString UnusableSetting = QStringLiteral("Unusable setting in Tarvex.ini");
 inline const QString NotListening = QStringLiteral("Not listening on UDP port %1");
+inline const QString Outbox = QStringLiteral("Outbox");
 } // namespace ErrorTitle

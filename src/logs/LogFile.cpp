@@ -3,9 +3,11 @@
 #include <QFile>
 #include <QLocale>
 
-#ifdef Q_OS_UNIX
+#include <cerrno>
+#include <cstring>
+
+#include <fcntl.h>
 #include <unistd.h>
-#endif
 
 namespace {
 
@@ -26,56 +28,68 @@ QString timeFormatWithoutZone(const QLocale& locale)
     return result.trimmed();
 }
 
-bool syncToDisk(QFile& file)
+bool append(const QString& path, const QByteArray& bytes, bool synced, QString* error,
+            const QByteArray& header)
 {
-#ifdef Q_OS_UNIX
-    return ::fdatasync(file.handle()) == 0;
-#else
-    return file.flush();
-#endif
-}
-
-bool append(const QString& path, const QByteArray& bytes, bool synced, QString* error)
-{
-    // Unbuffered: a buffer that failed to flush would be written again on
-    // close, after the cut-back below.
-    QFile file(path);
-    const bool existed = file.exists();
-    if (!file.open(QIODevice::WriteOnly | QIODevice::Append | QIODevice::Unbuffered)) {
+    const QByteArray name = QFile::encodeName(path);
+    // Created exclusively, so a link planted where the file would be is never followed.
+    int fd = ::open(name.constData(), O_WRONLY | O_APPEND | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
+    const bool created = fd >= 0;
+    if (!created && errno == EEXIST)
+        fd = ::open(name.constData(), O_WRONLY | O_APPEND | O_CLOEXEC);
+    if (fd < 0) {
         if (error)
-            *error = file.errorString();
+            *error = systemError();
         return false;
     }
-    const qint64 before = file.size();
-    bool ok = file.write(bytes) == bytes.size();
-    QString reason = file.errorString();
-    if (ok && synced && !syncToDisk(file)) {
-        ok = false;
-        reason = qt_error_string();
-    }
+    const off_t before = ::lseek(fd, 0, SEEK_END);
+    const bool ok = writeAll(fd, created ? header + bytes : bytes) && (!synced || ::fdatasync(fd) == 0);
     if (!ok) {
+        if (error)
+            *error = systemError();
         // A file this write created goes again: left empty, it would count as
         // existing and the next write would leave out what starts a new file.
-        if (existed)
-            file.resize(before);
-        else
-            file.remove();
+        if (created)
+            ::unlink(name.constData());
+        else if (before >= 0)
+            [[maybe_unused]] const int cut = ::ftruncate(fd, before);
     }
-    if (!ok && error)
-        *error = reason;
+    ::close(fd);
     return ok;
 }
 
 } // namespace
 
-bool appendToFile(const QString& path, const QByteArray& bytes, QString* error)
+QString systemError(int number)
 {
-    return append(path, bytes, false, error);
+    return QString::fromLocal8Bit(std::strerror(number));
 }
 
-bool appendToFileSynced(const QString& path, const QByteArray& bytes, QString* error)
+bool writeAll(int fd, QByteArrayView bytes)
 {
-    return append(path, bytes, true, error);
+    qsizetype done = 0;
+    while (done < bytes.size()) {
+        const ssize_t n = ::write(fd, bytes.data() + done, static_cast<size_t>(bytes.size() - done));
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0) {
+            if (n == 0)
+                errno = ENOSPC;
+            return false;
+        }
+        done += n;
+    }
+    return true;
+}
+
+bool appendToFile(const QString& path, const QByteArray& bytes, QString* error)
+{
+    return append(path, bytes, false, error, {});
+}
+
+bool appendToFileSynced(const QString& path, const QByteArray& bytes, QString* error, const QByteArray& header)
+{
+    return append(path, bytes, true, error, header);
 }
 
 QString logTimestamp(const QDateTime& when)

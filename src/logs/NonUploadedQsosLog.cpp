@@ -2,8 +2,6 @@
 
 #include "logs/LogFile.h"
 
-#include <QFileInfo>
-
 NonUploadedQsosLog::NonUploadedQsosLog(QString path) : m_path(std::move(path)) {}
 
 QString NonUploadedQsosLog::header()
@@ -18,10 +16,7 @@ QString NonUploadedQsosLog::header()
 
 bool NonUploadedQsosLog::append(const QString& record, QString* error) const
 {
-    // Existence, not emptiness, decides the header: a file the user emptied
-    // by hand stays without one.
-    QString text = QFileInfo::exists(m_path) ? QString() : header();
-    text += record;
-    text += QLatin1String(LineEnd);
-    return appendToFileSynced(m_path, text.toUtf8(), error);
+    // A file this append creates starts with the header; one the user
+    // emptied by hand stays without one.
+    return appendToFileSynced(m_path, (record + QLatin1String(LineEnd)).toUtf8(), error, header().toUtf8());
 }

@@ -1,15 +1,25 @@
 #include "outbox/DiskKeeper.h"
 
-#include "outbox/Outbox.h"
+#include "logs/LogFile.h"
+#include "settings/AppPaths.h"
 
 #include <QFileInfo>
 #include <QMetaObject>
 #include <QTimer>
 
-DiskKeeper::DiskKeeper(Outbox& outbox, const QString& nonUploadedPath, const Settings& settings,
-                       QObject* parent)
-    : QObject(parent), m_outbox(outbox), m_nonUploaded(nonUploadedPath), m_settings(settings),
-      m_syncTimer(new QTimer(this)), m_retryTimer(new QTimer(this))
+namespace {
+
+QString failure(const QString& path, const QString& error)
+{
+    return QStringLiteral("%1: %2").arg(QFileInfo(path).fileName(), error);
+}
+
+} // namespace
+
+DiskKeeper::DiskKeeper(Outbox& outbox, const AppPaths& paths, const Settings& settings, QObject* parent)
+    : QObject(parent), m_outbox(outbox), m_errorLog(paths.errorLog()), m_nonUploaded(paths.nonUploaded()),
+      m_rescueFile(paths.rescueFile()), m_settings(settings), m_syncTimer(new QTimer(this)),
+      m_retryTimer(new QTimer(this))
 {
     m_syncTimer->setSingleShot(true);
     m_syncTimer->setInterval(DefaultSyncDelay);
@@ -54,32 +64,64 @@ void DiskKeeper::done(quint64 key)
     m_outbox.remove(key);
 }
 
-void DiskKeeper::keep(quint64 key, const QString& record)
+void DiskKeeper::keep(quint64 key, const QString& record, const QString& title, const QString& text)
 {
-    post([this, key, record] {
-        const PendingKeep keep{key, record};
-        // Behind anything already held, so the file keeps their order.
-        if (!m_pendingKeeps.isEmpty() || !keepNow(keep))
-            m_pendingKeeps.append(keep);
+    queue({key, record, ErrorLog::blockText(logTimestamp(), title, text)});
+}
+
+void DiskKeeper::report(const QString& title, const QString& text)
+{
+    queue({0, QString(), ErrorLog::blockText(logTimestamp(), title, text)});
+}
+
+void DiskKeeper::queue(const Pending& item)
+{
+    post([this, item] {
+        // Behind anything already held, so the files keep their order.
+        m_pending.append(item);
+        drain();
         reportHeld();
     });
 }
 
-bool DiskKeeper::keepNow(const PendingKeep& keep)
+void DiskKeeper::drain()
+{
+    while (!m_pending.isEmpty() && write(m_pending.first()))
+        m_pending.removeFirst();
+}
+
+bool DiskKeeper::write(Pending& item)
 {
     QString error;
-    if (!m_nonUploaded.append(keep.record, &error)) {
-        m_keepError = QStringLiteral("%1: %2").arg(QFileInfo(m_nonUploaded.path()).fileName(), error);
+    if (!item.block.isEmpty()) {
+        if (!m_errorLog.append(item.block, &error)) {
+            m_pendingError = failure(m_errorLog.path(), error);
+            return false;
+        }
+        item.block.clear();
+    }
+    if (item.key == 0)
+        return true;
+    if (!m_nonUploaded.append(item.record, &error)) {
+        m_pendingError = failure(m_nonUploaded.path(), error);
         return false;
     }
-    m_outbox.remove(keep.key);
-    emit kept(keep.key);
+    m_outbox.remove(item.key);
+    emit kept(item.key);
     return true;
 }
 
 void DiskKeeper::settingsChanged()
 {
     post([this] { writeSettings(); });
+}
+
+void DiskKeeper::replay()
+{
+    post([this] {
+        emit replayed(m_outbox.replay({m_rescueFile}));
+        reportHeld();
+    });
 }
 
 void DiskKeeper::writeSettings()
@@ -96,53 +138,73 @@ void DiskKeeper::writeSettings()
 
 void DiskKeeper::retryNow()
 {
-    m_outbox.retry();
-    while (!m_pendingKeeps.isEmpty() && keepNow(m_pendingKeeps.first()))
-        m_pendingKeeps.removeFirst();
+    int imported = 0;
+    m_outbox.retry(nullptr, &imported);
+    if (imported > 0)
+        emit replayed({m_outbox.waitingCount(), 0, imported, m_outbox.problem()});
+    drain();
     if (m_settings.hasPending())
         writeSettings();
     reportHeld();
 }
 
+int DiskKeeper::heldCount() const
+{
+    // A refused contact held in the outbox's memory counts once.
+    int count = m_outbox.heldInMemory();
+    for (const Pending& item : m_pending)
+        count += item.key == 0 || !m_outbox.isHeld(item.key) ? 1 : 0;
+    return count;
+}
+
 void DiskKeeper::reportHeld()
 {
     const int count = heldCount();
-    if (count > 0 || m_settingsFailing) {
-        if (!m_retryTimer->isActive())
-            m_retryTimer->start();
-    }
+    // An outbox file that cannot be read yet is tried again too.
+    if ((count > 0 || m_settingsFailing || !m_outbox.problem().isEmpty()) && !m_retryTimer->isActive())
+        m_retryTimer->start();
     if (count == m_reportedHeld)
         return;
     m_reportedHeld = count;
     QString reason;
-    if (!m_pendingKeeps.isEmpty())
-        reason = m_keepError;
+    if (!m_pending.isEmpty())
+        reason = m_pendingError;
     else if (count > 0)
-        reason = QStringLiteral("%1: %2").arg(QFileInfo(m_outbox.path()).fileName(), m_outbox.lastError());
+        reason = failure(m_outbox.path(), m_outbox.lastError());
     emit heldChanged(count, reason);
 }
 
-void DiskKeeper::finish()
+ExitSummary DiskKeeper::finish()
 {
     m_syncTimer->stop();
-    m_retryTimer->stop();
     retryNow();
     m_retryTimer->stop();
     m_outbox.sync();
-    // Nowhere left to put them: the records go to standard error, where the
-    // operator (or the journal) can still copy them.
-    for (const QString& record : m_outbox.heldRecords())
-        qWarning("Contact not written to %s (%s): %s", qPrintable(m_outbox.path()),
-                 qPrintable(m_outbox.lastError()), qPrintable(record));
-}
-
-int DiskKeeper::heldCount() const
-{
-    // A contact held for the file may be held in the outbox's memory as well; it counts once.
-    int count = m_outbox.heldInMemory();
-    for (const PendingKeep& keep : m_pendingKeeps) {
-        if (!m_outbox.isHeld(keep.key))
-            ++count;
+    ExitSummary summary;
+    QList<Outbox::Entry> unwritten = m_outbox.heldEntries();
+    while (!unwritten.isEmpty() && m_nonUploaded.append(unwritten.first().record)) {
+        m_outbox.remove(unwritten.takeFirst().key);
+        ++summary.inNotUploaded;
     }
-    return count;
+    QByteArray rescue;
+    for (const Outbox::Entry& entry : std::as_const(unwritten))
+        rescue += Outbox::encodeAdd(entry.key, entry.record);
+    if (!rescue.isEmpty())
+        AppPaths::makePrivateFolder(QFileInfo(m_rescueFile).absolutePath());
+    if (!rescue.isEmpty() && appendToFileSynced(m_rescueFile, rescue, nullptr, Outbox::Header)) {
+        summary.rescued = int(unwritten.size());
+        summary.rescueFile = m_rescueFile;
+        for (const Outbox::Entry& entry : std::as_const(unwritten))
+            m_outbox.remove(entry.key);
+        unwritten.clear();
+    }
+    for (const Outbox::Entry& entry : std::as_const(unwritten))
+        summary.lost.append(entry.record);
+    for (const Pending& item : std::as_const(m_pending)) {
+        if (!item.block.isEmpty())
+            qWarning("Not written to %s (%s):\n%s", qPrintable(m_errorLog.path()), qPrintable(m_pendingError),
+                     qPrintable(item.block));
+    }
+    summary.waiting = m_outbox.waitingCount() - m_outbox.heldInMemory();
+    return summary;
 }

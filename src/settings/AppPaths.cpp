@@ -1,11 +1,22 @@
 #include "settings/AppPaths.h"
 
 #include <QCoreApplication>
+#include <QCryptographicHash>
 #include <QDir>
+#include <QFile>
 #include <QFileInfo>
 #include <QStandardPaths>
 
+#include <sys/stat.h>
+
+
 AppPaths::AppPaths(QString directory) : m_directory(std::move(directory)) {}
+
+void AppPaths::makePrivateFolder(const QString& folder)
+{
+    QDir().mkpath(QFileInfo(folder).absolutePath());
+    ::mkdir(QFile::encodeName(folder).constData(), 0700);
+}
 
 bool AppPaths::isInstalledLayout(const QString& programDir)
 {
@@ -24,7 +35,7 @@ AppPaths AppPaths::forRunningProgram(const QString& dataDir)
 {
     if (!dataDir.isEmpty()) {
         const QString folder = QDir(dataDir).absolutePath();
-        QDir().mkpath(folder);
+        makePrivateFolder(folder);
         return AppPaths(folder);
     }
     const QString programDir = QCoreApplication::applicationDirPath();
@@ -33,7 +44,7 @@ AppPaths AppPaths::forRunningProgram(const QString& dataDir)
         return AppPaths(programDir);
 
     const QString userDir = userDataFolder();
-    QDir().mkpath(userDir);
+    makePrivateFolder(userDir);
     return AppPaths(userDir);
 }
 
@@ -75,4 +86,19 @@ QString AppPaths::lockFile() const
 QString AppPaths::windowState() const
 {
     return file(WindowStateName);
+}
+
+QString AppPaths::damagedOutbox() const
+{
+    return file(DamagedOutboxName);
+}
+
+QString AppPaths::rescueFile() const
+{
+    QString state = qEnvironmentVariable("XDG_STATE_HOME");
+    if (!QDir::isAbsolutePath(state))
+        state = QDir::homePath() + QStringLiteral("/.local/state");
+    const QByteArray folder =
+        QCryptographicHash::hash(QFile::encodeName(m_directory), QCryptographicHash::Sha1).toHex().left(12);
+    return state + QStringLiteral("/Tarvex/Rescue-%1.txt").arg(QString::fromLatin1(folder));
 }

@@ -49,15 +49,19 @@ void finishOn(QThread& thread, QObject* worker, const std::function<void()>& las
 
 } // namespace
 
+QString Station::safe(const QString& text) const
+{
+    return LogText::safeText(text, m_login->current().password, std::numeric_limits<qsizetype>::max());
+}
+
 Station::Station(const AppPaths& paths, const Timings& timings, int receiveBuffer, QObject* parent)
     : QObject(parent), m_paths(paths), m_settings(paths.settingsFile(), paths.debugLog()), m_timings(timings),
-      m_receiveBuffer(receiveBuffer), m_errorLog(paths.errorLog()),
-      m_outbox(std::make_unique<Outbox>(paths.outbox())), m_status(new StatusModel(this)),
+      m_receiveBuffer(receiveBuffer), m_outbox(std::make_unique<Outbox>(paths.outbox())), m_status(new StatusModel(this)),
       m_recent(new RecentContacts(this)), m_login(new LoginSource(m_settings, this)),
       m_countStore(new QTimer(this))
 {
     m_uploader = new RealtimeUploader(this);
-    m_keeper = new DiskKeeper(*m_outbox, m_paths.nonUploaded(), m_settings);
+    m_keeper = new DiskKeeper(*m_outbox, m_paths, m_settings);
     m_capture = new ContactCapture(*m_outbox, m_keeper, m_settings.trace());
     m_recent->attach(*m_status);
     m_countStore->setSingleShot(true);
@@ -117,6 +121,7 @@ void Station::startThreads()
             s.attention = s.attention || count > 0;
         });
     });
+    connect(m_keeper, &DiskKeeper::replayed, this, &Station::onReplayed);
     connect(m_keeper, &DiskKeeper::settingsSaved, this, [this](bool ok, const QString& reason) {
         if (!ok)
             m_status->fail(tr("Settings could not be saved to Tarvex.ini: %1").arg(reason));
@@ -152,8 +157,13 @@ void Station::start()
         return;
     m_started = true;
     m_settings.CheckforInIfile();
-    const QList<Outbox::Entry> waiting = m_outbox->open();
+    // Quick whatever the outbox holds: the port is bound before it is read.
+    m_outbox->open();
     startThreads();
+    if (!m_outbox->problem().isEmpty()) {
+        reportError(ErrorTitle::Outbox, m_outbox->problem());
+        m_status->fail(firstLine(m_outbox->problem()));
+    }
 
     // A stored port that does not convert is said, with the port used instead.
     const QString storedPort = m_settings.GetSettings(SettingKey::Port, DefaultPort);
@@ -200,21 +210,39 @@ void Station::start()
         s.uploaded = count.value_or(0);
         s.errorsOnDisk = s.errorsOnDisk || errorsOnDisk;
         s.attention = s.attention || errorsOnDisk;
-        if (!waiting.isEmpty())
-            s.catchUp = tr("%1 from the last run are being sent").arg(StatusModel::contacts(int(waiting.size())));
     });
-    m_catchUpLeft = int(waiting.size());
-    m_lastCaughtUpKey = waiting.isEmpty() ? 0 : waiting.last().key;
+    m_keeper->replay();
+}
+
+void Station::onReplayed(const Outbox::Replay& replay)
+{
+    if (replay.damaged > 0)
+        reportError(ErrorTitle::Outbox, tr("%1 of the outbox could not be read and were moved to %2")
+                                            .arg(replay.damaged == 1 ? tr("1 damaged entry")
+                                                                     : tr("%1 damaged entries").arg(replay.damaged),
+                                                 QDir::toNativeSeparators(m_paths.damagedOutbox())));
+    if (!replay.problem.isEmpty())
+        m_status->fail(firstLine(replay.problem));
+    const QList<Outbox::Entry> waiting = m_outbox->waitingAfter(m_lastQueued, std::numeric_limits<int>::max());
+    const qsizetype fromEarlier = waiting.size() - m_arrivedBeforeReplay.size();
+    if (!m_replayed && fromEarlier > 0) {
+        m_catchUpLeft = int(fromEarlier);
+        m_status->change([&](StationState& s) {
+            s.catchUp = tr("%1 from the last run are being sent").arg(StatusModel::contacts(m_catchUpLeft));
+        });
+    }
+    m_replayed = true;
     for (const Outbox::Entry& entry : waiting) {
-        emit m_status->contactReceived(entry.key, entry.record, true);
+        if (!m_arrivedBeforeReplay.remove(entry.key))
+            emit m_status->contactReceived(entry.key, entry.record, true);
         m_uploader->enqueue({entry.key, entry.record});
+        m_lastQueued = entry.key;
     }
 }
 
 void Station::bindPort(quint16 port)
 {
     m_reportedPort = 0;
-    m_status->change([&](StationState& s) { s.port = port; });
     QMetaObject::invokeMethod(
         m_capture, [capture = m_capture, port] { capture->bind(port); }, Qt::QueuedConnection);
 }
@@ -243,7 +271,8 @@ void Station::reportSetting(const QString& problem)
 
 void Station::reportError(const QString& title, const QString& text)
 {
-    m_errorLog.write(title, LogText::safeText(text, m_login->current().password, std::numeric_limits<qsizetype>::max()));
+    if (m_keeper)
+        m_keeper->report(title, safe(text));
     m_status->change([](StationState& s) {
         s.attention = true;
         s.errorsOnDisk = true;
@@ -298,8 +327,13 @@ void Station::handleBatch(const CaptureBatch& batch)
             m_status->fail(tr("Contact datagram could not be read: %1").arg(contact.problem));
         } else if (contact.kind == DatagramKind::Contact) {
             emit m_status->contactReceived(contact.key, contact.record, contact.key != 0);
-            if (contact.key != 0)
+            // Before the replay they are read back from the outbox with the older ones.
+            if (contact.key > m_lastQueued && m_replayed) {
                 m_uploader->enqueue({contact.key, contact.record});
+                m_lastQueued = contact.key;
+            } else if (!m_replayed && contact.key != 0) {
+                m_arrivedBeforeReplay.insert(contact.key);
+            }
         }
     }
     // Each datagram starts with a clear status line.
@@ -330,7 +364,7 @@ void Station::followUploader()
 void Station::onVerdict(const UploadResult& result)
 {
     const QString call = adifField(result.contact.record, u"CALL");
-    if (result.contact.key <= m_lastCaughtUpKey && --m_catchUpLeft == 0)
+    if (m_catchUpLeft > 0 && --m_catchUpLeft == 0)
         m_status->change([](StationState& s) { s.catchUp.clear(); });
     if (result.accepted) {
         m_keeper->done(result.contact.key);
@@ -353,10 +387,14 @@ void Station::onVerdict(const UploadResult& result)
         QString headline = reply;
         if (!result.failure.isEmpty())
             headline = reply.isEmpty() ? result.failure : result.failure + CrLf + reply;
-        reportError(ErrorTitle::ServiceError, headline + CrLf + QLatin1String("Sent Data= ") +
-                                                  QString::fromUtf8(result.reportBody) + CrLf +
-                                                  result.contact.record);
-        m_keeper->keep(result.contact.key, result.contact.record);
+        // The reason and the contact reach the disk together.
+        m_keeper->keep(result.contact.key, result.contact.record, ErrorTitle::ServiceError,
+                       safe(headline + CrLf + QLatin1String("Sent Data= ") + QString::fromUtf8(result.reportBody) +
+                            CrLf + result.contact.record));
+        m_status->change([](StationState& s) {
+            s.attention = true;
+            s.errorsOnDisk = true;
+        });
         const QString reason = firstLine(reply).isEmpty() ? result.failure : firstLine(reply);
         m_status->change([&](StationState& s) {
             s.verdict = StatusText::UploadRejected;
@@ -392,12 +430,24 @@ QStringList Station::stop()
     // The keeper writes what is still queued; later changes are written here.
     m_settings.setWriteRequest({});
     DiskKeeper* keeper = std::exchange(m_keeper, nullptr);
-    finishOn(m_diskThread, keeper, [keeper] { keeper->finish(); });
+    ExitSummary left;
+    finishOn(m_diskThread, keeper, [keeper, &left] { left = keeper->finish(); });
     m_settings.writePending();
 
-    const int waiting = m_outbox->waitingCount();
-    if (waiting == 0)
-        return {};
-    return {tr("%1 stay in the outbox (%2); the next start of Tarvex sends them.")
-                .arg(StatusModel::contacts(waiting), QDir::toNativeSeparators(m_outbox->path()))};
+    // Only what really is on the disk is said to be kept.
+    QStringList lines;
+    if (left.waiting > 0)
+        lines << tr("%1 stay in the outbox (%2); the next start of Tarvex sends them.")
+                     .arg(StatusModel::contacts(left.waiting), QDir::toNativeSeparators(m_outbox->path()));
+    if (left.inNotUploaded > 0)
+        lines << tr("%1 could not be written to the outbox and went to %2.")
+                     .arg(StatusModel::contacts(left.inNotUploaded), QDir::toNativeSeparators(m_paths.nonUploaded()));
+    if (left.rescued > 0)
+        lines << tr("%1 could not be written to the outbox and went to %2; the next start of Tarvex sends them.")
+                     .arg(StatusModel::contacts(left.rescued), QDir::toNativeSeparators(left.rescueFile));
+    if (!left.lost.isEmpty())
+        lines << tr("%1 could be written nowhere (%2); here they are:")
+                     .arg(StatusModel::contacts(int(left.lost.size())), m_outbox->lastError())
+              << left.lost;
+    return lines;
 }

@@ -1,20 +1,20 @@
 #pragma once
 
 #include "capture/ContactCapture.h"
-#include "logs/ErrorLog.h"
 #include "outbox/DiskKeeper.h"
+#include "outbox/Outbox.h"
 #include "settings/AppPaths.h"
 #include "settings/Settings.h"
 #include "upload/RealtimeUploader.h"
 
 #include <QObject>
+#include <QSet>
 #include <QThread>
 
 #include <chrono>
 #include <memory>
 
 class LoginSource;
-class Outbox;
 class QTimer;
 class RecentContacts;
 class StatusModel;
@@ -53,7 +53,7 @@ public:
     // upload, count and error state, then the contacts an earlier run left.
     void start();
     // Every datagram received goes into the outbox and everything held is
-    // written; returns what stays for the next start, for standard error.
+    // written; returns what was left where, for standard error.
     QStringList stop();
 
     const AppPaths& paths() const { return m_paths; }
@@ -83,12 +83,14 @@ private:
     void reportSetting(const QString& problem);
     void applyAutoUpload(bool on);
     void storeCount();
+    void onReplayed(const Outbox::Replay& replay);
+    // Text from others, fit for the error log.
+    QString safe(const QString& text) const;
 
     AppPaths m_paths;
     Settings m_settings;
     Timings m_timings;
     int m_receiveBuffer;
-    ErrorLog m_errorLog;
     std::unique_ptr<Outbox> m_outbox;
     QThread m_captureThread;
     QThread m_diskThread;
@@ -102,7 +104,9 @@ private:
     bool m_countPending = false;
     quint16 m_reportedPort = 0;
     int m_catchUpLeft = 0; // of the contacts an earlier run left
-    quint64 m_lastCaughtUpKey = 0;
+    bool m_replayed = false;
+    quint64 m_lastQueued = 0; // keys rise with arrival
+    QSet<quint64> m_arrivedBeforeReplay;
     bool m_started = false;
     bool m_stopped = false;
 };

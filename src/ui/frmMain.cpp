@@ -152,7 +152,7 @@ void frmMain::setErrorFlashInterval(std::chrono::milliseconds interval)
 void frmMain::Form_Load()
 {
     const StationState& s = m_station.status().state();
-    ui->txtPort->setText(QString::number(s.port));
+    ui->txtPort->setText(portShown());
     connectControls();
     // Each assignment is a change, and each change is stored straight back.
     showLogin(m_station.login().current());
@@ -251,7 +251,7 @@ void frmMain::applyPort(bool quietWhenInvalid)
         m_checkingPort = true;
         m_prompter.message(this, QStringLiteral("Invalid port specified!"), QStringLiteral("Failure"),
                            Prompter::Buttons::Ok, Prompter::Icon::Exclamation);
-        ui->txtPort->setText(QString::number(s.port));
+        ui->txtPort->setText(portShown());
         m_checkingPort = false;
         return;
     }
@@ -271,6 +271,13 @@ void frmMain::showLogin(const Credentials& login)
         if (!box->hasFocus() && box->text() != value)
             box->setText(value);
     }
+}
+
+// The port in use; before the first bind, the one asked for.
+QString frmMain::portShown() const
+{
+    const quint16 port = m_station.status().state().port;
+    return port ? QString::number(port) : m_station.settings().GetSettings(SettingKey::Port, QStringLiteral("12060"));
 }
 
 void frmMain::commitLogin(bool retry)

@@ -53,6 +53,7 @@ private:
     void connectControls();
     void applyPort(bool quietWhenInvalid);
     void commitLogin(bool retry);
+    QString portShown() const;
     void showLogin(const Credentials& login);
     void requestRefresh();
     void refresh();

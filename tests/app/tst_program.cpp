@@ -72,7 +72,7 @@ struct Program
                 QTest::qWait(gapMs);
         }
     }
-    int waiting() const { return int(Outbox::replay(dir.read("Outbox.txt")).size()); }
+    int waiting() const { return int(Outbox::parse(dir.read("Outbox.txt")).size()); }
     // Everything the program wrote to standard output so far.
     const QByteArray& output()
     {

@@ -268,7 +268,7 @@ void TestContactCapture::everyDatagramIsStoredBeforeItIsHandedOn()
     QTRY_COMPARE(rig.contacts.size(), Burst + 2);
 
     // In arrival order, with rising keys, each already in the outbox.
-    const QList<Outbox::Entry> stored = Outbox::replay(rig.dir.read("Outbox.txt"));
+    const QList<Outbox::Entry> stored = Outbox::parse(rig.dir.read("Outbox.txt"));
     QCOMPARE(stored.size(), Burst);
     for (int i = 0; i < Burst; ++i) {
         QCOMPARE(rig.contacts[i].kind, DatagramKind::Contact);

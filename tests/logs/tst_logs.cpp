@@ -20,6 +20,8 @@ private slots:
     void errorBlocksFollowEachOther();
     void nonUploadedHeaderOnlyForANewFile();
     void aFailedAppendLeavesTheFileAsItWas();
+    void newFilesArePrivateAndNeverMadeThroughALink_data();
+    void newFilesArePrivateAndNeverMadeThroughALink();
     void repliesAreSafeInTheLogs_data();
     void repliesAreSafeInTheLogs();
     void debugEntriesSpanTheLinesOfTheirSetting();
@@ -79,12 +81,38 @@ void TestLogs::aFailedAppendLeavesTheFileAsItWas()
         FileSizeLimit full(before.size() + 5);
         QString error;
         QVERIFY(!log.append("<CALL:1>B <EOR>", &error));
-        QVERIFY(!error.isEmpty());
+        QCOMPARE(error, QStringLiteral("File too large")); // the system's words, not "Unknown error"
         QVERIFY(!ErrorLog(dir.file("NotUploadedQsosLog.adi")).write("t", "s"));
     }
     QCOMPARE(dir.read("NotUploadedQsosLog.adi"), before); // not a byte of the cut record
     QVERIFY(log.append("<CALL:1>C <EOR>"));
     QCOMPARE(dir.read("NotUploadedQsosLog.adi"), before + "<CALL:1>C <EOR>\r\n");
+}
+
+void TestLogs::newFilesArePrivateAndNeverMadeThroughALink_data()
+{
+    QTest::addColumn<QString>("linkTo"); // what ErrorLog.txt is a link to, if anything
+    QTest::addColumn<bool>("written");
+    QTest::newRow("a new file") << QString() << true;
+    QTest::newRow("a link the user placed to a file") << "synced.txt" << true;
+    QTest::newRow("a link to where no file is") << "planted.txt" << false;
+}
+
+void TestLogs::newFilesArePrivateAndNeverMadeThroughALink()
+{
+    QFETCH(QString, linkTo);
+    QFETCH(bool, written);
+    TempDir dir;
+    dir.write("synced.txt", "old\n");
+    if (!linkTo.isEmpty())
+        QVERIFY(QFile::link(dir.file(linkTo), dir.file("ErrorLog.txt")));
+    QCOMPARE(appendToFile(dir.file("ErrorLog.txt"), "new\n"), written);
+    const QString target = dir.file(linkTo.isEmpty() ? QStringLiteral("ErrorLog.txt") : linkTo);
+    QCOMPARE(QFileInfo::exists(target), written);
+    if (linkTo.isEmpty())
+        QCOMPARE(QFile::permissions(target) & 0x0FFF, QFileDevice::ReadUser | QFileDevice::WriteUser);
+    if (linkTo == QLatin1String("synced.txt"))
+        QCOMPARE(dir.read(linkTo), QByteArray("old\nnew\n"));
 }
 
 void TestLogs::repliesAreSafeInTheLogs_data()

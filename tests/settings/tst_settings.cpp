@@ -13,6 +13,8 @@
 #include <QSysInfo>
 #include <QTest>
 
+#include <optional>
+
 #include <unistd.h>
 
 namespace {
@@ -41,7 +43,8 @@ private slots:
     void storedValuesReadBack();
     void readOnlyFileStaysAsItWas();
     void aFullDiskNeverCutsTheFile();
-    void oneTarvexPerDataFolder();
+    void aLiveHolderAloneKeepsTheFolder_data();
+    void aLiveHolderAloneKeepsTheFolder();
 };
 
 void TestSettings::readsNamesWithoutRegardToCaseOrBlanks()
@@ -154,25 +157,47 @@ void TestSettings::aFullDiskNeverCutsTheFile()
     QCOMPARE(QDir(dir.path()).entryList(QDir::Files), QStringList{"Tarvex.ini"});
 }
 
-void TestSettings::oneTarvexPerDataFolder()
+void TestSettings::aLiveHolderAloneKeepsTheFolder_data()
 {
+    QTest::addColumn<QByteArray>("left");  // what the lock file holds before the start
+    QTest::addColumn<bool>("live");        // another copy holds the lock now
+    QTest::addColumn<QString>("said");     // the holder, or the note of a start that went on
+    const QString host = QSysInfo::machineHostName();
+    QTest::newRow("a copy is running") << QByteArray() << true << "process %1 on " + host;
+    QTest::newRow("a crashed copy's lock") << "999999999\nTarvex\n" + host.toUtf8() + "\n" << false
+                                          << "was left by process 999999999 on " + host;
+    QTest::newRow("empty: a clean exit") << QByteArray() << false << "";
+    QTest::newRow("garbage") << QByteArray("\x01\xff garbage") << false << "made no sense";
+}
+
+void TestSettings::aLiveHolderAloneKeepsTheFolder()
+{
+    QFETCH(QByteArray, left);
+    QFETCH(bool, live);
+    QFETCH(QString, said);
     TempDir dir;
     const AppPaths paths = AppPaths::forRunningProgram(dir.file("data"));
-    QCOMPARE(paths.directory(), dir.file("data"));
-    InstanceLock first(paths.lockFile());
-    QVERIFY(first.acquire());
-    InstanceLock second(paths.lockFile());
+    QCOMPARE(QFile::permissions(paths.directory()) & (UnixBits | QFileDevice::ExeGroup | QFileDevice::ExeOther),
+             OwnerOnly); // private; rwx for the owner
+    QFile file(paths.lockFile());
+    QVERIFY(file.open(QIODevice::WriteOnly) && file.write(left) == left.size());
+    file.close();
+    std::optional<InstanceLock> other;
+    if (live)
+        QVERIFY(other.emplace(paths.lockFile()).acquire());
+    InstanceLock lock(paths.lockFile());
     QString holder;
-    QVERIFY(!second.acquire(&holder));
-    QVERIFY2(holder.startsWith(QStringLiteral("process %1 ").arg(QCoreApplication::applicationPid())),
-             qPrintable(holder));
-
-    // A copy that crashed left its lock behind; the process it names is gone.
-    TempDir other;
-    other.write("Tarvex.lock", "999999999\ntarvex\n" + QSysInfo::machineHostName().toUtf8() + "\n");
-    InstanceLock afterCrash(other.file("Tarvex.lock"));
-    QVERIFY(afterCrash.acquire());
+    QString note;
+    QCOMPARE(lock.acquire(&holder, &note), !live);
+    const QString text = live ? holder : note;
+    said.replace("%1", QString::number(QCoreApplication::applicationPid()));
+    QVERIFY2(said.isEmpty() ? text.isEmpty() : text.contains(said), qPrintable(text));
+    if (!live) {
+        QCOMPARE(QFile::permissions(paths.lockFile()) & UnixBits, OwnerOnly);
+        QVERIFY(!InstanceLock(paths.lockFile()).acquire()); // held now, whatever it held before
+    }
 }
+
 namespace {
 
 template <typename T> QString shown(std::optional<T> value)

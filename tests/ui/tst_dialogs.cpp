@@ -261,9 +261,9 @@ void TestManualUpload::failed()
     QCOMPARE(m_prompter->messages.size(), 1);
     QCOMPARE(m_prompter->messages[0].text, message);
     QCOMPARE(m_station->status().activity(), QStringLiteral("Uploading Data Returned Error's"));
-    const QString errorLog = QString::fromUtf8(m_dir->read("ErrorLog.txt"));
-    QVERIFY2(errorLog.contains("Corvane Error Message Returned") && errorLog.contains(report),
-             qPrintable(errorLog));
+    const auto errorLog = [this] { return QString::fromUtf8(m_dir->read("ErrorLog.txt")); };
+    QTRY_VERIFY2(errorLog().contains("Corvane Error Message Returned") && errorLog().contains(report),
+                 qPrintable(errorLog()));
     QVERIFY(m_station->status().state().errorsOnDisk);
     // The exchange is saved only when the service answered, and never with the password.
     QCOMPARE(m_dir->read("DebugLog.txt").contains("POST /putlogs.php"), status != 0);

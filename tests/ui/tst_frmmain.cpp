@@ -47,6 +47,7 @@ struct Rig
         window = std::make_unique<frmMain>(*station, prompter);
         window->Form_Load();
         QTRY_VERIFY(station->status().state().listening);
+        QCoreApplication::processEvents(); // the window's refresh
     }
     template <typename T = QWidget> T* find(const char* name) const
     {
