@@ -7,6 +7,7 @@
 #include "outbox/Outbox.h"
 
 #include <QLocale>
+#include <QNetworkDatagram>
 #include <QNetworkInterface>
 #include <QRegularExpression>
 #include <QSignalSpy>
@@ -73,6 +74,8 @@ private slots:
 
     void datagramBecomesRecord_data();
     void datagramBecomesRecord();
+    void unreadableDatagramIsCopiedUpTo4KiB_data();
+    void unreadableDatagramIsCopiedUpTo4KiB();
     void everyBandEdgeBelongsToItsBand();
     void adifFieldsReadBack();
 };
@@ -167,17 +170,21 @@ void TestContactConverter::datagramBecomesRecord_data()
         const QByteArray tenOfTheLast = ("&l" + QByteArray::number(i - 1) + ";").repeated(10);
         laughs += "<!ENTITY l" + QByteArray::number(i) + " \"" + tenOfTheLast + "\">";
     }
-    // Too many expansions fail the first reading; escaped, the references stay as text.
-    QTest::newRow("billion laughs")
-        << laughs + "]><contactinfo><call>&l9;</call></contactinfo>" << "<CALL:4>&l9; " + Reduced;
+    // Too many expansions fail the reading, and escaping would upload the references as text.
+    QTest::newRow("billion laughs") << laughs + "]><contactinfo><call>&l9;</call></contactinfo>" << Unreadable;
+    QTest::newRow("bare ampersand beside a DOCTYPE")
+        << "<!DOCTYPE contactinfo>" + with({{"exchange1", "R&D"}}) << Unreadable;
     QTest::newRow("external entity")
         << QByteArray("<?xml version=\"1.0\"?><!DOCTYPE contactinfo [<!ENTITY x SYSTEM "
                       "\"file:///etc/passwd\">]><contactinfo><call>&x;</call></contactinfo>")
         << "<CALL:0> " + Reduced; // never read
     QTest::newRow("deep nesting") << "<contactinfo>" + QByteArray("<a>").repeated(8000) << Unreadable;
-    QTest::newRow("64 KiB in one element")
-        << "<contactinfo><call>" + QByteArray(65000, 'X') + "</call></contactinfo>"
-        << "<CALL:65000>" + QString(65000, QLatin1Char('X')) + " " + Reduced;
+    QTest::newRow("longest field") << with({{"exchange1", QByteArray(1024, 'X')}})
+                                   << recordWith({{"SRX_STRING", QString(1024, QLatin1Char('X'))}});
+    QTest::newRow("longest field outside the BMP")
+        << with({{"exchange1", QByteArray("\xF0\x9F\x93\xBB").repeated(1024)}})
+        << QString(Record).replace("<SRX_STRING:2>14", "<SRX_STRING:1024>" + QString::fromUtf8("\xF0\x9F\x93\xBB").repeated(1024));
+    QTest::newRow("field too long") << with({{"call", QByteArray(1025, 'X')}}) << Unreadable;
     // clang-format on
 }
 
@@ -192,6 +199,32 @@ void TestContactConverter::datagramBecomesRecord()
     if (conversion.kind != DatagramKind::Contact)
         QVERIFY(built.isEmpty());
     QCOMPARE(conversion.problem.isEmpty(), record != Unreadable && record != OtherDocument);
+}
+
+void TestContactConverter::unreadableDatagramIsCopiedUpTo4KiB_data()
+{
+    QTest::addColumn<QString>("datagram");
+    QTest::addColumn<QString>("copied");
+    QTest::addColumn<QString>("cutNote");
+
+    const QString full(4096, QLatin1Char('x'));
+    const QString e = QString::fromUtf8("\xC3\xA9");
+    QTest::newRow("whole") << full << full << QString();
+    QTest::newRow("cut") << full + "yz" << full
+                         << "[The datagram is 4098 bytes long; the first 4096 are copied here]";
+    QTest::newRow("no character split")
+        << full.chopped(1) + e << full.chopped(1)
+        << "[The datagram is 4097 bytes long; the first 4095 are copied here]";
+}
+
+void TestContactConverter::unreadableDatagramIsCopiedUpTo4KiB()
+{
+    QFETCH(QString, datagram);
+    QFETCH(QString, copied);
+    QFETCH(QString, cutNote);
+    const QString expected =
+        "Premature end of document.\r\n" + copied + (cutNote.isEmpty() ? "" : "\r\n" + cutNote);
+    QCOMPARE(ContactConverter::unreadableReport(datagram, "Premature end of document."), expected);
 }
 
 void TestContactConverter::everyBandEdgeBelongsToItsBand()
