@@ -69,4 +69,7 @@ inline const QString Version = QStringLiteral("Version");
 // update check live when not at their built-in hosts.
 inline const QString ServiceHost = QStringLiteral("CorvaneHost");
 inline const QString UpdateHost = QStringLiteral("UpdateHost");
+// Optional: who may send contacts (addresses, networks or "any"; the station's
+// own networks when empty).
+inline const QString AllowedSenders = QStringLiteral("AllowedSenders");
 } // namespace SettingKey

@@ -252,10 +252,74 @@ void TestContactConverter::adifFieldsReadBack()
     QCOMPARE(adifField(Record, u"GRIDSQUARE"), QString());
 }
 
+class TestSenderFilter : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void settingNamesWhoMaySend_data();
+    void settingNamesWhoMaySend();
+};
+
+void TestSenderFilter::settingNamesWhoMaySend_data()
+{
+    QTest::addColumn<QString>("setting");
+    QTest::addColumn<QString>("sender");
+    QTest::addColumn<bool>("admitted");
+    QTest::addColumn<int>("problems");
+
+    const auto rows = [](const char* setting, int problems,
+                         std::initializer_list<std::pair<const char*, bool>> senders) {
+        for (const auto& [sender, admitted] : senders)
+            QTest::addRow("%s: %s", setting, sender) << setting << sender << admitted << problems;
+    };
+    rows("", 0,
+         {{"127.0.0.1", true},
+          {"127.200.0.1", true},
+          {"::1", true},
+          {"10.1.2.3", true},
+          {"172.31.255.255", true},
+          {"172.15.255.255", false},
+          {"192.168.5.5", true},
+          {"169.254.1.1", true},
+          {"fd12::1", true},
+          {"fe80::1%1", true},
+          {"100.127.0.1", true},
+          {"100.128.0.1", false},
+          {"44.1.2.3", true},
+          {"203.0.113.9", true},
+          {"203.0.114.1", false},
+          {"2001:db8::1", false},
+          {"::ffff:10.1.2.3", true},
+          {"::ffff:8.8.8.8", false}});
+    rows("192.0.2.7", 0,
+         {{"192.0.2.7", true}, {"::ffff:192.0.2.7", true}, {"192.0.2.8", false}, {"127.0.0.1", false}});
+    rows(" 198.51.100.0/24 ,2001:db8::/32", 0,
+         {{"198.51.100.200", true}, {"2001:db8:1::5", true}, {"2001:db9::1", false}});
+    rows("Any", 0, {{"8.8.8.8", true}, {"2001:db8::1", true}});
+    rows("bogus, 192.0.2.7/33, 192.0.2.7", 2, {{"192.0.2.7", true}, {"10.0.0.1", false}});
+    // A cut or partial address names no network, and with nothing usable the defaults hold.
+    rows("192.0.2", 1, {{"192.0.2.9", false}, {"10.0.0.1", true}});
+}
+
+void TestSenderFilter::settingNamesWhoMaySend()
+{
+    QFETCH(QString, setting);
+    QFETCH(QString, sender);
+    QFETCH(bool, admitted);
+    QFETCH(int, problems);
+    QStringList said;
+    const SenderFilter filter =
+        SenderFilter::fromSetting(setting, {QHostAddress::parseSubnet("203.0.113.0/24")}, &said);
+    QCOMPARE(filter.admits(QHostAddress(sender)), admitted);
+    QCOMPARE(said.size(), problems);
+}
+
 namespace {
 
 // A capture on this thread (its socket needs no thread of its own to be
-// tested) with its outbox in a throw-away folder.
+// tested: nothing is read while the test itself runs) with its outbox in a
+// throw-away folder.
 struct Capture
 {
     Capture() : outbox(dir.file("Outbox.txt")), capture(outbox, nullptr, DebugTrace(dir.file("DebugLog.txt")))
@@ -263,12 +327,22 @@ struct Capture
         outbox.open();
         QObject::connect(&capture, &ContactCapture::captured,
                          [this](const CaptureBatch& batch) { contacts += batch.contacts; });
+        QObject::connect(&capture, &ContactCapture::counted,
+                         [this](const CaptureCounts& now) { counts = now; });
+    }
+
+    quint16 listen()
+    {
+        QSignalSpy listening(&capture, &ContactCapture::listening);
+        capture.bind(0);
+        return listening.first().first().value<quint16>();
     }
 
     TempDir dir;
     Outbox outbox;
     ContactCapture capture;
     QList<CapturedContact> contacts;
+    CaptureCounts counts;
 };
 
 } // namespace
@@ -281,15 +355,14 @@ private slots:
     void everyDatagramIsStoredBeforeItIsHandedOn();
     void closingReadsWhatIsStillOnTheSocket();
     void listensOnEveryAddress();
+    void kernelDropsAreCounted();
+    void refusedSenderIsNotRead();
 };
 
 void TestContactCapture::everyDatagramIsStoredBeforeItIsHandedOn()
 {
     Capture rig;
-    QSignalSpy listening(&rig.capture, &ContactCapture::listening);
-    rig.capture.bind(0);
-    QCOMPARE(listening.size(), 1);
-    const quint16 port = listening.first().first().value<quint16>();
+    const quint16 port = rig.listen();
 
     QUdpSocket sender;
     constexpr int Burst = 600; // more than one batch, arriving while batches are handed on
@@ -333,22 +406,55 @@ void TestContactCapture::closingReadsWhatIsStillOnTheSocket()
 
 void TestContactCapture::listensOnEveryAddress()
 {
-    // Other stations' computers send to this one's network address, not to loopback.
-    QHostAddress external;
-    for (const QHostAddress& address : QNetworkInterface::allAddresses()) {
-        if (address.protocol() == QAbstractSocket::IPv4Protocol && !address.isLoopback())
-            external = address;
-    }
-    if (external.isNull())
-        QSKIP("this machine has no address besides loopback");
+    // Other stations' computers send to this one's network addresses, IPv4
+    // and IPv6, not to loopback; the subnets they share are allowed.
     Capture rig;
-    const quint16 port = freeUdpPort();
-    rig.capture.bind(port);
+    const quint16 port = rig.listen();
     QUdpSocket sender;
-    sender.writeDatagram(WorkedContact::Datagram, external, port);
+    const QList<QHostAddress> addresses = QNetworkInterface::allAddresses();
+    for (const QHostAddress& address : addresses)
+        sender.writeDatagram(WorkedContact::Datagram, address, port);
+    QTRY_COMPARE(rig.contacts.size(), addresses.size());
+}
+
+void TestContactCapture::kernelDropsAreCounted()
+{
+    Capture rig;
+    rig.capture.setReceiveBufferSize(4096);
+    const quint16 port = rig.listen();
+    QUdpSocket sender;
+    constexpr quint64 Sent = 200; // far more than the buffer holds while this thread sends
+    for (quint64 i = 0; i < Sent; ++i)
+        sender.writeDatagram(WorkedContact::Datagram, QHostAddress::LocalHost, port);
+    QTRY_VERIFY(!rig.contacts.isEmpty());
+    // The system's count comes with the next datagram read.
+    sender.writeDatagram(WorkedContact::Datagram, QHostAddress::LocalHost, port);
+    QTRY_COMPARE(rig.contacts.size() + rig.counts.kernelDrops, Sent + 1);
+    QVERIFY(rig.counts.kernelDrops > 0);
+}
+
+void TestContactCapture::refusedSenderIsNotRead()
+{
+    Capture rig;
+    QSignalSpy refused(&rig.capture, &ContactCapture::senderRefused);
+    rig.capture.setSenders(SenderFilter::fromSetting("127.0.0.2", {}));
+    const quint16 port = rig.listen();
+
+    QUdpSocket stranger;
+    QUdpSocket logger;
+    stranger.bind(QHostAddress("127.0.0.1"), 0);
+    logger.bind(QHostAddress("127.0.0.2"), 0);
+    stranger.writeDatagram(WorkedContact::Datagram, QHostAddress::LocalHost, port);
+    stranger.writeDatagram(WorkedContact::Datagram, QHostAddress::LocalHost, port);
+    logger.writeDatagram("just text", QHostAddress::LocalHost, port);
     QTRY_COMPARE(rig.contacts.size(), 1);
+    QCOMPARE(rig.contacts.first().datagram, "just text");
+    QCOMPARE(rig.counts.refused, 2u);
+    QCOMPARE(refused.size(), 1);
+    QCOMPARE(refused.first(), (QVariantList{"127.0.0.1", stranger.localPort(), "127.0.0.1"}));
 }
 
 TARVEX_TEST(TestContactConverter)
+TARVEX_TEST(TestSenderFilter)
 TARVEX_TEST(TestContactCapture)
 #include "tst_capture.moc"
