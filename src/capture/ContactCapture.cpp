@@ -80,11 +80,14 @@ quint16 portFromText(const QString& text)
 
 ContactCapture::ContactCapture(Outbox& outbox, DiskKeeper* keeper, const DebugTrace& trace, QObject* parent)
     : QObject(parent), m_outbox(outbox), m_keeper(keeper), m_trace(trace), m_rebind(new QTimer(this)),
+      m_relay(new DatagramRelay(this)),
       m_senders(SenderFilter::fromSetting({}, SenderFilter::interfaceNetworks())),
       m_buffer(MaxDatagramSize, Qt::Uninitialized)
 {
     qRegisterMetaType<CaptureBatch>();
     qRegisterMetaType<CaptureCounts>();
+    connect(m_relay, &DatagramRelay::destinationsChanged, this, &ContactCapture::relayChanged);
+    connect(m_relay, &DatagramRelay::problem, this, &ContactCapture::relayProblem);
     m_rebind->setSingleShot(true);
     m_rebind->setInterval(DefaultRebindInterval);
     connect(m_rebind, &QTimer::timeout, this, &ContactCapture::tryBind);
@@ -107,9 +110,15 @@ void ContactCapture::setSenders(const SenderFilter& senders)
     QMetaObject::invokeMethod(this, [this, senders] { m_senders = senders; });
 }
 
+void ContactCapture::setRelay(const QList<RelayDestination>& destinations)
+{
+    QMetaObject::invokeMethod(this, [this, destinations] { m_relay->setDestinations(destinations); });
+}
+
 void ContactCapture::bind(quint16 port)
 {
     m_wantedPort = port;
+    m_relay->setOwnPort(port);
     m_rebind->stop();
     tryBind();
 }
@@ -138,6 +147,7 @@ void ContactCapture::tryBind()
     m_notifier = new QSocketNotifier(m_socket, QSocketNotifier::Read, this);
     connect(m_notifier, &QSocketNotifier::activated, this, &ContactCapture::readPending);
     const quint16 port = boundPort(m_socket);
+    m_relay->setOwnPort(port);
     emit listening(port);
     readPending();
 }
@@ -183,7 +193,9 @@ bool ContactCapture::receive()
         refuse(sender, port);
         return true;
     }
-    m_queue.append(QByteArray(m_buffer.constData(), size));
+    const QByteArray datagram(m_buffer.constData(), size);
+    if (m_relay->relay(datagram))
+        m_queue.append(datagram);
     return true;
 }
 
@@ -199,7 +211,8 @@ void ContactCapture::refuse(const QHostAddress& sender, quint16 port)
 
 CaptureCounts ContactCapture::counts() const
 {
-    return {m_earlierDrops + m_socketDrops, m_refused};
+    return {m_earlierDrops + m_socketDrops, m_refused, m_relay->looped(), m_relay->relayed(),
+            m_relay->failures()};
 }
 
 void ContactCapture::handle(qsizetype count)

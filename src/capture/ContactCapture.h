@@ -1,6 +1,7 @@
 #pragma once
 
 #include "capture/ContactConverter.h"
+#include "capture/DatagramRelay.h"
 #include "capture/SenderFilter.h"
 #include "logs/DebugTrace.h"
 
@@ -46,8 +47,11 @@ Q_DECLARE_METATYPE(CaptureBatch)
 // Running totals since the capture began.
 struct CaptureCounts
 {
-    quint64 kernelDrops = 0; // datagrams the system dropped because the receive buffer was full
-    quint64 refused = 0;     // datagrams from senders not allowed, never read
+    quint64 kernelDrops = 0;   // datagrams the system dropped because the receive buffer was full
+    quint64 refused = 0;       // datagrams from senders not allowed, never read
+    quint64 looped = 0;        // datagrams identical to one relayed within the loop window, never read
+    quint64 relayed = 0;       // copies handed to the system for the relay destinations
+    quint64 relayFailures = 0; // copies that could not be sent or were refused there
 
     bool operator==(const CaptureCounts&) const = default;
 };
@@ -55,10 +59,11 @@ Q_DECLARE_METATYPE(CaptureCounts)
 
 // Reads contact datagrams on a thread of its own, so a busy window (a
 // layout, a dialog, a slow disk) never leaves them to overflow the system's
-// buffer. A datagram from an allowed sender is converted at once, and every contact appended to the outbox
-// before it is handed on; the window only shows and uploads. The socket is our own, so the system's count of
-// datagrams it dropped comes with the datagrams. Lives on its capture thread: call bind() and drain() there
-// (queued).
+// buffer. A datagram from an allowed sender is relayed as it is read, then
+// converted, and every contact appended to the outbox before it is handed
+// on; the window only shows and uploads. The socket is our own, so the
+// system's count of datagrams it dropped comes with the datagrams.
+// Lives on its capture thread: call bind() and drain() there (queued).
 class ContactCapture final : public QObject
 {
     Q_OBJECT
@@ -79,8 +84,10 @@ public:
     // Before the first bind.
     void setReceiveBufferSize(int bytes) { m_receiveBuffer = bytes; }
     void setRebindInterval(std::chrono::milliseconds interval);
-    // Any thread: who may send (the station's networks until this is called).
+    // Any thread: who may send (the station's networks until this is called),
+    // and where every datagram from them is relayed.
     void setSenders(const SenderFilter& senders);
+    void setRelay(const QList<RelayDestination>& destinations);
 
     // Listens on `port` (all local addresses, not shared with other
     // programs), replacing any earlier binding; while that fails it tries
@@ -99,6 +106,8 @@ signals:
     void senderRefused(const QString& address, quint16 port, const QString& admittingEntry);
     // After a read pass that changed them.
     void counted(const CaptureCounts& counts);
+    void relayChanged(const QStringList& destinations);
+    void relayProblem(const QString& text);
 
 private:
     void tryBind();
@@ -118,6 +127,7 @@ private:
     int m_socket = -1;
     QSocketNotifier* m_notifier = nullptr;
     QTimer* m_rebind = nullptr;
+    DatagramRelay* m_relay = nullptr;
     SenderFilter m_senders;
     QSet<QHostAddress> m_refusedSenders;
     quint64 m_refused = 0;

@@ -70,6 +70,7 @@ inline const QString Version = QStringLiteral("Version");
 inline const QString ServiceHost = QStringLiteral("CorvaneHost");
 inline const QString UpdateHost = QStringLiteral("UpdateHost");
 // Optional: who may send contacts (addresses, networks or "any"; the station's
-// own networks when empty).
+// own networks when empty), and the host:port list every datagram is relayed to.
 inline const QString AllowedSenders = QStringLiteral("AllowedSenders");
+inline const QString RelayTo = QStringLiteral("RelayTo");
 } // namespace SettingKey

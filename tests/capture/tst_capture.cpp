@@ -315,6 +315,44 @@ void TestSenderFilter::settingNamesWhoMaySend()
     QCOMPARE(said.size(), problems);
 }
 
+class TestRelaySetting : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void settingNamesDestinations_data();
+    void settingNamesDestinations();
+};
+
+void TestRelaySetting::settingNamesDestinations_data()
+{
+    QTest::addColumn<QString>("setting");
+    QTest::addColumn<QStringList>("destinations");
+    QTest::addColumn<int>("problems");
+
+    QTest::newRow("none") << "" << QStringList() << 0;
+    QTest::newRow("name") << "mapper.local:12061" << QStringList{"mapper.local:12061"} << 0;
+    QTest::newRow("addresses") << " 127.0.0.1:1 , [::1]:65535,," << QStringList{"127.0.0.1:1", "[::1]:65535"}
+                               << 0;
+    QTest::newRow("listed twice") << "a:1,a:1" << QStringList{"a:1"} << 0;
+    for (const char* bad : {"::1:12061", "[mapper]:1", "mapper", "mapper:", ":12061", "mapper:0",
+                            "mapper:65536", "mapper:12x", "my mapper:1"})
+        QTest::addRow("skipped: %s", bad) << QString("%1,b:2").arg(bad) << QStringList{"b:2"} << 1;
+}
+
+void TestRelaySetting::settingNamesDestinations()
+{
+    QFETCH(QString, setting);
+    QFETCH(QStringList, destinations);
+    QFETCH(int, problems);
+    QStringList said;
+    QStringList found;
+    for (const RelayDestination& destination : parseRelayTo(setting, &said))
+        found << destination.text();
+    QCOMPARE(found, destinations);
+    QCOMPARE(said.size(), problems);
+}
+
 namespace {
 
 // A capture on this thread (its socket needs no thread of its own to be
@@ -345,6 +383,27 @@ struct Capture
     CaptureCounts counts;
 };
 
+// Another program on the station, taking what is relayed to it.
+struct Listener
+{
+    explicit Listener(const QHostAddress& address = QHostAddress(QHostAddress::LocalHost), quint16 port = 0)
+    {
+        socket.bind(address, port);
+        QObject::connect(&socket, &QUdpSocket::readyRead, [this] {
+            while (socket.hasPendingDatagrams())
+                received << socket.receiveDatagram().data();
+        });
+    }
+
+    QUdpSocket socket;
+    QList<QByteArray> received;
+};
+
+QStringList shown(const QSignalSpy& relayChanged)
+{
+    return relayChanged.isEmpty() ? QStringList() : relayChanged.last().first().toStringList();
+}
+
 } // namespace
 
 class TestContactCapture : public QObject
@@ -356,7 +415,9 @@ private slots:
     void closingReadsWhatIsStillOnTheSocket();
     void listensOnEveryAddress();
     void kernelDropsAreCounted();
-    void refusedSenderIsNotRead();
+    void refusedSenderIsNeitherReadNorRelayed();
+    void relayedDatagramsArriveWholeAndInOrder();
+    void relayLoopsAreCut();
 };
 
 void TestContactCapture::everyDatagramIsStoredBeforeItIsHandedOn()
@@ -433,12 +494,16 @@ void TestContactCapture::kernelDropsAreCounted()
     QVERIFY(rig.counts.kernelDrops > 0);
 }
 
-void TestContactCapture::refusedSenderIsNotRead()
+void TestContactCapture::refusedSenderIsNeitherReadNorRelayed()
 {
     Capture rig;
+    Listener relayed;
+    QSignalSpy relaying(&rig.capture, &ContactCapture::relayChanged);
     QSignalSpy refused(&rig.capture, &ContactCapture::senderRefused);
     rig.capture.setSenders(SenderFilter::fromSetting("127.0.0.2", {}));
+    rig.capture.setRelay({{"127.0.0.1", relayed.socket.localPort()}});
     const quint16 port = rig.listen();
+    QTRY_COMPARE(shown(relaying).size(), 1);
 
     QUdpSocket stranger;
     QUdpSocket logger;
@@ -447,14 +512,79 @@ void TestContactCapture::refusedSenderIsNotRead()
     stranger.writeDatagram(WorkedContact::Datagram, QHostAddress::LocalHost, port);
     stranger.writeDatagram(WorkedContact::Datagram, QHostAddress::LocalHost, port);
     logger.writeDatagram("just text", QHostAddress::LocalHost, port);
-    QTRY_COMPARE(rig.contacts.size(), 1);
-    QCOMPARE(rig.contacts.first().datagram, "just text");
+    QTRY_COMPARE(relayed.received, QList<QByteArray>{"just text"});
+    QCOMPARE(rig.contacts.size(), 1);
     QCOMPARE(rig.counts.refused, 2u);
     QCOMPARE(refused.size(), 1);
     QCOMPARE(refused.first(), (QVariantList{"127.0.0.1", stranger.localPort(), "127.0.0.1"}));
 }
 
+void TestContactCapture::relayedDatagramsArriveWholeAndInOrder()
+{
+    Capture rig;
+    Listener byName;
+    Listener byAddress(QHostAddress::LocalHostIPv6);
+    const quint16 port = rig.listen();
+    QSignalSpy relaying(&rig.capture, &ContactCapture::relayChanged);
+    QSignalSpy problems(&rig.capture, &ContactCapture::relayProblem);
+    const RelayDestination unreachable{"127.0.0.1", freeUdpPort()};
+    rig.capture.setRelay({{"localhost", byName.socket.localPort()},
+                          unreachable,
+                          {"::1", byAddress.socket.localPort()},
+                          {"mapper..local", 12061}});
+    QTRY_COMPARE(shown(relaying).size(), 3);
+
+    const QList<QByteArray> sent{WorkedContact::Datagram, "just text", QByteArray("\xFF\0<contactinfo", 14)};
+    QUdpSocket logger;
+    for (const QByteArray& datagram : sent)
+        logger.writeDatagram(datagram, QHostAddress::LocalHost, port);
+    QTRY_COMPARE(byName.received, sent);
+    QTRY_COMPARE(byAddress.received, sent);
+    // The refusals have come back by now; they are counted, and once a
+    // program listens there the next copy reaches it all the same.
+    Listener late(QHostAddress::LocalHost, unreachable.port);
+    logger.writeDatagram("last", QHostAddress::LocalHost, port);
+    QTRY_COMPARE(late.received, QList<QByteArray>{"last"});
+    QTRY_COMPARE(byAddress.received.size(), 4);
+    QCOMPARE(byName.received.size(), 4);
+    QVERIFY(rig.counts.relayFailures > 0);
+    // Once for each destination, however many copies failed.
+    QCOMPARE(problems.size(), 2);
+    const QString said = problems[0].first().toString() + problems[1].first().toString();
+    QVERIFY(said.contains(unreachable.text()) && said.contains("mapper..local:12061"));
+    QCOMPARE(rig.contacts.size(), 4);
+}
+
+void TestContactCapture::relayLoopsAreCut()
+{
+    Capture rig;
+    Listener echo;
+    const quint16 port = rig.listen();
+    QSignalSpy relaying(&rig.capture, &ContactCapture::relayChanged);
+    QSignalSpy problems(&rig.capture, &ContactCapture::relayProblem);
+    // Our own port at every address of this machine is refused.
+    QList<RelayDestination> destinations{{"::", port}, {"127.0.0.1", echo.socket.localPort()}};
+    for (const QHostAddress& address : QNetworkInterface::allAddresses())
+        destinations.append({address.toString(), port});
+    rig.capture.setRelay(destinations);
+    QTRY_COMPARE(problems.size(), destinations.size() - 1);
+    QTRY_COMPARE(shown(relaying), QStringList{"127.0.0.1:" + QString::number(echo.socket.localPort())});
+
+    // What comes straight back (a second Tarvex relaying to us, a broadcast)
+    // is neither read nor relayed again.
+    QUdpSocket logger;
+    logger.writeDatagram(WorkedContact::Datagram, QHostAddress::LocalHost, port);
+    QTRY_COMPARE(echo.received.size(), 1);
+    echo.socket.writeDatagram(echo.received.first(), QHostAddress::LocalHost, port);
+    logger.writeDatagram("just text", QHostAddress::LocalHost, port);
+    QTRY_COMPARE(echo.received.size(), 2);
+    QCOMPARE(echo.received.last(), "just text");
+    QCOMPARE(rig.contacts.size(), 2);
+    QCOMPARE(rig.counts.looped, 1u);
+}
+
 TARVEX_TEST(TestContactConverter)
 TARVEX_TEST(TestSenderFilter)
+TARVEX_TEST(TestRelaySetting)
 TARVEX_TEST(TestContactCapture)
 #include "tst_capture.moc"
