@@ -16,10 +16,11 @@ SenderFilter SenderFilter::fromSetting(const QString& setting, const QList<Netwo
             continue;
         }
         const Network parsed = QHostAddress::parseSubnet(entry);
-        // A bare IPv4 address must be whole: "192.168.1" (a cut one, too) would be read as a /24.
-        const bool partial = !entry.contains(QLatin1Char('/')) &&
-                             parsed.first.protocol() == QAbstractSocket::IPv4Protocol &&
-                             entry.count(QLatin1Char('.')) != 3;
+        // A bare address must be whole: a partial or cut one ("192.168.1") would be read as a /24.
+        const bool partial =
+            !entry.contains(QLatin1Char('/')) &&
+            (QHostAddress(entry).isNull() || (parsed.first.protocol() == QAbstractSocket::IPv4Protocol &&
+                                              entry.count(QLatin1Char('.')) != 3));
         if (parsed.first.isNull() || partial) {
             if (problems)
                 *problems << QStringLiteral("The AllowedSenders entry \"%1\" is not an address or a network "
@@ -31,6 +32,9 @@ SenderFilter SenderFilter::fromSetting(const QString& setting, const QList<Netwo
     }
     if (!filter.m_networks.isEmpty())
         return filter;
+    if (problems && !setting.trimmed().isEmpty())
+        *problems << QStringLiteral(
+            "AllowedSenders names no usable entry; the station's own networks may send");
 
     for (const char* network : {"127.0.0.0/8", "::1/128", "10.0.0.0/8", "172.16.0.0/12", "192.168.0.0/16",
                                 "169.254.0.0/16", "fc00::/7", "fe80::/10", "100.64.0.0/10", "44.0.0.0/8"})

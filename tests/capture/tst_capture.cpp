@@ -286,7 +286,7 @@ void TestCaptureSettings::allowedSendersAreAdmitted_data()
     rows("Any", 0, {{"8.8.8.8", true}, {"2001:db8::1", true}});
     rows("bogus, 192.0.2.7/33, 192.0.2.7", 2, {{"192.0.2.7", true}, {"10.0.0.1", false}});
     // A cut or partial address names no network, and with nothing usable the defaults hold.
-    rows("192.0.2", 1, {{"192.0.2.9", false}, {"10.0.0.1", true}});
+    rows("192.0.2, 192.0.2.", 3, {{"192.0.2.9", false}, {"10.0.0.1", true}});
     // clang-format on
 }
 
