@@ -2,6 +2,7 @@
 #include "capture/ContactConverter.h"
 
 #include <QStringList>
+#include <QXmlStreamReader>
 
 #include <cstdint>
 #include <cstdio>
@@ -30,6 +31,16 @@ qsizetype codePointsAt(const QString& text, qsizetype from, qsizetype count, qsi
     return taken;
 }
 
+bool hasDoctype(const QString& text)
+{
+    QXmlStreamReader reader(text);
+    while (!reader.atEnd()) {
+        if (reader.readNext() == QXmlStreamReader::DTD)
+            return true;
+    }
+    return false;
+}
+
 // Reads the record back the way an ADIF reader would, trusting only the
 // lengths, and checks the fields come in the fixed order with the ones that
 // are always written present.
@@ -53,6 +64,8 @@ void checkRecord(const QString& record)
         const qsizetype length = record.mid(colon + 1, close - colon - 1).toLongLong(&ok);
         if (!ok || length < 0)
             fail("field length is not a number", record);
+        if (length > ContactConverter::MaxFieldLength)
+            fail("a field longer than a datagram may bring", record);
         qsizetype end = 0;
         if (codePointsAt(record, close + 1, length, end) != length || end >= record.size() ||
             record[end] != QLatin1Char(' '))
@@ -80,8 +93,9 @@ void checkRecord(const QString& record)
 
 // Bytes off the network, as the capture thread hands them on: text, then a
 // record only when the gate word is there and the document reads as a
-// contactinfo document, and a record that an ADIF reader can take apart by
-// its lengths alone.
+// contactinfo document (repaired only when it has no DOCTYPE), and a record
+// that an ADIF reader can take apart by its lengths alone, no field longer
+// than a field may be; an unreadable one gets a bounded error report.
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
 {
     const QByteArray bytes(reinterpret_cast<const char*>(data), static_cast<qsizetype>(size));
@@ -92,9 +106,19 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
         fail("datagram text is neither the UTF-8 nor the Latin-1 reading of the bytes", text);
 
     AdifRecord record;
-    const bool converted = ContactConverter::convert(text, record).kind == DatagramKind::Contact;
+    const Conversion conversion = ContactConverter::convert(text, record);
+    const bool converted = conversion.kind == DatagramKind::Contact;
     if (converted && !text.contains(QLatin1String("contactinfo")))
         fail("conversion does not follow the gate word", record.text());
+    if (conversion.repaired && hasDoctype(ContactConverter::escapeBareAmpersands(text)))
+        fail("a document with a DOCTYPE was repaired", record.text());
+    if (conversion.kind == DatagramKind::Unreadable) {
+        // The copy for the error log is bounded whatever came in.
+        const qsizetype reported =
+            ContactConverter::unreadableReport(text, conversion.problem).toUtf8().size();
+        if (reported > conversion.problem.toUtf8().size() + ContactConverter::MaxReportedDatagram + 100)
+            fail("the error report copies more than it may", conversion.problem);
+    }
     if (!converted) {
         if (!record.isEmpty())
             fail("a refused datagram left a record behind", record.text());

@@ -2,6 +2,7 @@
 
 #include "capture/AdifRecord.h"
 #include "logs/DebugTrace.h"
+#include "logs/LogFile.h"
 
 #include <QDate>
 #include <QStringDecoder>
@@ -72,6 +73,7 @@ struct ParsedDocument
     std::optional<QString> error;
     bool contactInfo = false; // the document element is contactinfo, in no namespace
     QString rootName;         // otherwise, its name for the reason given
+    bool doctype = false;
 };
 
 // Parses the whole document; an element's text is the text of all its
@@ -119,6 +121,9 @@ ParsedDocument readElements(const QString& datagram)
                         *found.text[i] += reader.text();
                 }
             }
+            break;
+        case QXmlStreamReader::DTD:
+            parsed.doctype = true;
             break;
         case QXmlStreamReader::EndElement:
             if (collecting > 0) {
@@ -344,6 +349,22 @@ QString ContactConverter::escapeBareAmpersands(QStringView text)
     return escaped;
 }
 
+QString ContactConverter::unreadableReport(const QString& datagram, const QString& problem)
+{
+    const QLatin1String crlf(LineEnd);
+    const QByteArray bytes = datagram.toUtf8();
+    if (bytes.size() <= MaxReportedDatagram)
+        return problem + crlf + datagram;
+    // Back to the first byte of the character the cut would split.
+    qsizetype cut = MaxReportedDatagram;
+    while ((bytes[cut] & 0xC0) == 0x80)
+        --cut;
+    return problem + crlf + QString::fromUtf8(bytes.left(cut)) + crlf +
+           QStringLiteral("[The datagram is %1 bytes long; the first %2 are copied here]")
+               .arg(bytes.size())
+               .arg(cut);
+}
+
 Conversion ContactConverter::convert(const QString& datagram, AdifRecord& record, const DebugTrace* trace)
 {
     const bool passesGate = datagram.contains(QLatin1String("contactinfo"));
@@ -361,19 +382,31 @@ Conversion ContactConverter::convert(const QString& datagram, AdifRecord& record
     if (parsed.error) {
         const QString escaped = escapeBareAmpersands(datagram);
         ParsedDocument second = escaped.size() != datagram.size() ? readElements(escaped) : ParsedDocument{};
-        if (escaped.size() == datagram.size() || second.error)
+        if (escaped.size() == datagram.size() || second.error || second.doctype)
             return {DatagramKind::Unreadable, *parsed.error};
         parsed = std::move(second);
         conversion.repaired = true;
     }
-    if (!parsed.contactInfo) {
-        const QString problem =
-            QStringLiteral("The document element is <%1>, not <contactinfo>").arg(parsed.rootName);
+    const auto refuse = [&](DatagramKind kind, const QString& problem) {
         if (tracing)
             trace->write(TraceKey::XmlError, problem);
-        return {DatagramKind::OtherDocument, problem};
-    }
+        return Conversion{kind, problem};
+    };
+    if (!parsed.contactInfo)
+        return refuse(DatagramKind::OtherDocument,
+                      QStringLiteral("The document element is <%1>, not <contactinfo>").arg(parsed.rootName));
     const ContactElements& elements = parsed.elements;
+    for (int i = 0; i < ElementCount; ++i) {
+        const std::optional<QString>& text = elements.text[i];
+        const qsizetype length = text && text->size() > MaxFieldLength ? adifLength(*text) : 0;
+        if (length > MaxFieldLength)
+            return refuse(
+                DatagramKind::Unreadable,
+                QStringLiteral("The <%1> element holds %2 characters, more than the %3 a field may hold")
+                    .arg(ElementNames[i])
+                    .arg(length)
+                    .arg(MaxFieldLength));
+    }
 
     const auto appendIfFound = [&](QStringView field, Element element) {
         if (elements[element])

@@ -12,7 +12,7 @@ enum class DatagramKind
 {
     NoContact,     // the word "contactinfo" is not in it: shown, nothing else
     OtherDocument, // well-formed, but its document element is not contactinfo
-    Unreadable,    // not well-formed XML, even with its bare "&"s escaped
+    Unreadable,    // not well-formed XML, even with its bare "&"s escaped, or a field too long
     Contact,       // a record was built
 };
 
@@ -27,6 +27,12 @@ struct Conversion
 class ContactConverter final
 {
 public:
+    // A longer element value makes the datagram unreadable: no logger sends
+    // one, and a field is never cut without a word.
+    static constexpr int MaxFieldLength = 1024;
+    // The most of an unreadable datagram its error report copies (UTF-8 bytes).
+    static constexpr int MaxReportedDatagram = 4096;
+
     // The datagram's bytes as text: UTF-8 when they are valid UTF-8, otherwise
     // Latin-1, which maps every byte to a character so nothing is lost.
     static QString datagramText(const QByteArray& bytes);
@@ -35,13 +41,19 @@ public:
     // touches nothing otherwise. Loggers paste free text into their
     // documents, so one that is not well-formed is read again with each "&"
     // that starts no entity or character reference escaped; only a datagram
-    // that still does not read is Unreadable. A parse failure is traced when
+    // that still does not read is Unreadable. A document with a DOCTYPE is
+    // never read again so: a declared entity it failed on (an expansion
+    // bomb) would come through as text. A parse failure is traced when
     // `trace` is given and the debug flag is set.
     static Conversion convert(const QString& datagram, AdifRecord& record, const DebugTrace* trace = nullptr);
 
     // The text with every "&" escaped that does not start &amp; &lt; &gt;
     // &quot; &apos; or a character reference.
     static QString escapeBareAmpersands(QStringView text);
+
+    // The error-log text for an unreadable datagram: the reason, then the
+    // datagram, cut after MaxReportedDatagram bytes with the cut said.
+    static QString unreadableReport(const QString& datagram, const QString& problem);
 
     // Frequency element text (units of 10 Hz) as MHz for FREQ/FREQ_RX: three
     // to five decimals, no leading zero below 1 MHz, empty when not a number.

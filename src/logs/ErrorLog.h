@@ -32,4 +32,6 @@ inline const QString UnreadableDatagram = QStringLiteral("Contact datagram could
 inline const QString UnusableSetting = QStringLiteral("Unusable setting in Tarvex.ini");
 inline const QString NotListening = QStringLiteral("Not listening on UDP port %1");
 inline const QString Outbox = QStringLiteral("Outbox");
+inline const QString SenderRefused = QStringLiteral("Datagrams from a sender not allowed");
+inline const QString Relay = QStringLiteral("Relay");
 } // namespace ErrorTitle

@@ -83,6 +83,11 @@ QString Settings::GetSettings(const QString& Key, const QString& defaultValue) c
     return value.isEmpty() ? defaultValue : value;
 }
 
+QString Settings::GetLongSetting(const QString& Key) const
+{
+    return ProfileFile::read(m_shared->path, SettingsSection, Key);
+}
+
 bool Settings::SaveSettings(const QString& Key, const QString& Setting, bool Switch) const
 {
     if (Switch)

@@ -30,6 +30,8 @@ public:
     // The stored text, or `defaultValue` when it is missing or empty. A
     // change still queued for the writer counts as stored.
     QString GetSettings(const QString& Key, const QString& defaultValue) const;
+    // The whole stored text, for lists that may be longer than MaxSettingLength.
+    QString GetLongSetting(const QString& Key) const;
 
     // Switch false stores the setting; Switch true writes a debug entry
     // instead and leaves the settings file alone.
@@ -73,4 +75,8 @@ inline const QString Version = QStringLiteral("Version");
 // update check live when not at their built-in hosts.
 inline const QString ServiceHost = QStringLiteral("CorvaneHost");
 inline const QString UpdateHost = QStringLiteral("UpdateHost");
+// Optional: who may send contacts (addresses, networks or "any"; the station's
+// own networks when empty), and the host:port list every datagram is relayed to.
+inline const QString AllowedSenders = QStringLiteral("AllowedSenders");
+inline const QString RelayTo = QStringLiteral("RelayTo");
 } // namespace SettingKey

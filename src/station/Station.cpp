@@ -2,6 +2,8 @@
 
 #include "BuildInfo.h"
 #include "capture/AdifRecord.h"
+#include "capture/DatagramRelay.h"
+#include "capture/SenderFilter.h"
 #include "logs/DebugTrace.h"
 #include "logs/LogFile.h"
 #include "logs/LogText.h"
@@ -110,6 +112,32 @@ void Station::startThreads()
         });
     });
     connect(m_capture, &ContactCapture::notListening, this, &Station::onNotListening);
+    connect(m_capture, &ContactCapture::counted, this, [this](const CaptureCounts& counts) {
+        m_status->change([&](StationState& s) {
+            s.kernelDrops = counts.kernelDrops;
+            s.refusedDatagrams = counts.refused;
+            s.relayFailures = counts.relayFailures;
+        });
+    });
+    connect(m_capture, &ContactCapture::senderRefused, this,
+            [this](const QString& address, quint16 port, const QString& entry) {
+                const QString text =
+                    tr("Datagrams from %1 (port %2) are not read: that sender is not allowed. To admit it, add %3 "
+                       "to AllowedSenders in %4")
+                        .arg(address)
+                        .arg(port)
+                        .arg(entry, QDir::toNativeSeparators(m_paths.settingsFile()));
+                reportError(ErrorTitle::SenderRefused, text);
+                m_status->fail(text);
+                emit m_status->notable(tr("Datagrams from a sender not allowed"), text);
+            });
+    connect(m_capture, &ContactCapture::relayChanged, this, [this](const QStringList& destinations) {
+        m_status->change([&](StationState& s) { s.relayTo = destinations; });
+    });
+    connect(m_capture, &ContactCapture::relayProblem, this, [this](const QString& text) {
+        reportError(ErrorTitle::Relay, text);
+        m_status->fail(text);
+    });
     connect(m_keeper, &DiskKeeper::kept, this, [this](quint64 key) {
         m_status->change([](StationState& s) { ++s.kept; });
         emit m_status->contactKept(key);
@@ -175,6 +203,8 @@ void Station::start()
 
     setDebug(SettingConversions::toBoolean(m_settings.GetSettings(SettingKey::Debug, "False")).value_or(false));
 
+    applyCaptureSettings();
+
     const ServiceBase service =
         resolveServiceBase(SettingKey::ServiceHost, m_settings.GetSettings(SettingKey::ServiceHost, {}),
                            QString::fromUtf8(BuildInfo::ServiceHost));
@@ -238,6 +268,18 @@ void Station::onReplayed(const Outbox::Replay& replay)
         m_uploader->enqueue({entry.key, entry.record});
         m_lastQueued = entry.key;
     }
+}
+
+void Station::applyCaptureSettings()
+{
+    QStringList problems;
+    const SenderFilter senders = SenderFilter::fromSetting(m_settings.GetLongSetting(SettingKey::AllowedSenders),
+                                                           SenderFilter::interfaceNetworks(), &problems);
+    const QList<RelayDestination> relay = parseRelayTo(m_settings.GetLongSetting(SettingKey::RelayTo), &problems);
+    m_capture->setSenders(senders);
+    m_capture->setRelay(relay);
+    for (const QString& problem : std::as_const(problems))
+        reportSetting(problem);
 }
 
 void Station::bindPort(quint16 port)
@@ -322,8 +364,8 @@ void Station::handleBatch(const CaptureBatch& batch)
         return;
     for (const CapturedContact& contact : batch.contacts) {
         if (contact.kind == DatagramKind::Unreadable) {
-            // Kept whole, so the contact can be recovered by hand.
-            reportError(ErrorTitle::UnreadableDatagram, contact.problem + CrLf + contact.datagram);
+            // Kept (up to a size), so the contact can be recovered by hand.
+            reportError(ErrorTitle::UnreadableDatagram, ContactConverter::unreadableReport(contact.datagram, contact.problem));
             m_status->fail(tr("Contact datagram could not be read: %1").arg(contact.problem));
         } else if (contact.kind == DatagramKind::Contact) {
             emit m_status->contactReceived(contact.key, contact.record, contact.key != 0);

@@ -81,6 +81,7 @@ private:
     void followUploader();
     void onNotListening(quint16 port, const QString& reason);
     void reportSetting(const QString& problem);
+    void applyCaptureSettings();
     void applyAutoUpload(bool on);
     void storeCount();
     void onReplayed(const Outbox::Replay& replay);

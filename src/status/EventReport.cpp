@@ -86,6 +86,7 @@ void EventReport::flush()
 {
     m_timer->stop();
     state(QStringLiteral("listening"), m_status.listeningText());
+    state(QStringLiteral("capture"), m_status.captureText());
     state(QStringLiteral("waiting"), m_status.waitingText());
     QStringList parts;
     for (const auto& [kind, text] : std::as_const(m_states)) {

@@ -19,6 +19,7 @@ Notifications::Notifications(StatusModel& status, QObject* parent)
         m_refusals->start();
     });
     connect(&status, &StatusModel::changed, this, &Notifications::followStatus);
+    connect(&status, &StatusModel::notable, this, &Notifications::notify);
     connect(&status, &StatusModel::contactAccepted, this, [this] { m_waiting = false; });
     connect(&status, &StatusModel::contactRefused, this,
             [this](quint64, const QString&, const QString& reason) { refused(reason); });

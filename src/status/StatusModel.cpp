@@ -46,6 +46,22 @@ QString StatusModel::listeningText() const
     return tr("Not listening: UDP port %1 - %2").arg(m_state.port).arg(m_state.notListening);
 }
 
+QString StatusModel::captureText() const
+{
+    const StationState& s = m_state;
+    QStringList parts;
+    if (!s.relayTo.isEmpty())
+        parts << tr("Relaying datagrams to %1").arg(s.relayTo.join(QStringLiteral(", "))) +
+                     (s.relayFailures ? tr(" (%1 could not be delivered)").arg(s.relayFailures) : QString());
+    if (s.kernelDrops > 0)
+        parts << (s.kernelDrops == 1 ? tr("1 datagram dropped by the system (receive buffer full)")
+                                     : tr("%1 datagrams dropped by the system (receive buffer full)").arg(s.kernelDrops));
+    if (s.refusedDatagrams > 0)
+        parts << (s.refusedDatagrams == 1 ? tr("1 datagram from a sender not allowed")
+                                          : tr("%1 datagrams from senders not allowed").arg(s.refusedDatagrams));
+    return parts.join(QStringLiteral(" · "));
+}
+
 QString StatusModel::countsText() const
 {
     return tr("Accepted %1 · Waiting %2 · Refused %3 · In file %4")
@@ -97,7 +113,7 @@ StatusModel::Health StatusModel::health() const
 QString StatusModel::toolTip() const
 {
     QStringList lines{QStringLiteral("Tarvex"), listeningText(), countsText()};
-    for (const QString& line : {acceptedText(), waitingText(), failureText()}) {
+    for (const QString& line : {captureText(), acceptedText(), waitingText(), failureText()}) {
         if (!line.isEmpty())
             lines << line;
     }

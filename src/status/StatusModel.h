@@ -39,6 +39,10 @@ struct StationState
     QString verdict;      // the last upload's outcome, as the first status panel says it
     QString datagram;     // the last datagram received
     QDateTime lastContact; // when the last contact arrived
+    quint64 kernelDrops = 0;   // datagrams the system dropped: the receive buffer was full
+    quint64 refusedDatagrams = 0; // from senders not allowed, never read
+    QStringList relayTo;       // where datagrams are relayed
+    quint64 relayFailures = 0;
     QString service;      // where contacts go, or why nowhere
     bool serviceUsable = false;
     bool loginSet = false;
@@ -81,6 +85,8 @@ public:
     // The first panel: what is happening now.
     QString activity() const;
     QString listeningText() const;
+    // Datagrams the station did not read, and where it relays them; empty when there is nothing to say.
+    QString captureText() const;
     QString countsText() const;
     QString acceptedText() const;
     QString failureText() const;
@@ -101,6 +107,8 @@ signals:
     void bindFailed(quint16 port, const QString& reason);
     void serviceBack(int waiting);
     void failed(const QString& text);
+    // Worth a desktop notification of its own.
+    void notable(const QString& title, const QString& text);
 
 private:
     StationState m_state;

@@ -390,7 +390,8 @@ void frmMain::refresh()
         label->setVisible(!text.isEmpty());
     };
     show(ui->StatusPanel1, status.activity());
-    show(ui->lblListening, status.listeningText());
+    const QString capture = status.captureText();
+    show(ui->lblListening, capture.isEmpty() ? status.listeningText() : status.listeningText() + QStringLiteral(" · ") + capture);
     const QString accepted = status.acceptedText();
     show(ui->lblCounts, accepted.isEmpty() ? status.countsText() : accepted + QStringLiteral(" · ") + status.countsText());
     show(ui->lblWaiting, status.waitingText());

@@ -7,6 +7,7 @@
 #include "outbox/Outbox.h"
 
 #include <QLocale>
+#include <QNetworkDatagram>
 #include <QNetworkInterface>
 #include <QRegularExpression>
 #include <QSignalSpy>
@@ -73,6 +74,8 @@ private slots:
 
     void datagramBecomesRecord_data();
     void datagramBecomesRecord();
+    void unreadableDatagramIsCopiedUpTo4KiB_data();
+    void unreadableDatagramIsCopiedUpTo4KiB();
     void everyBandEdgeBelongsToItsBand();
     void adifFieldsReadBack();
 };
@@ -167,17 +170,18 @@ void TestContactConverter::datagramBecomesRecord_data()
         const QByteArray tenOfTheLast = ("&l" + QByteArray::number(i - 1) + ";").repeated(10);
         laughs += "<!ENTITY l" + QByteArray::number(i) + " \"" + tenOfTheLast + "\">";
     }
-    // Too many expansions fail the first reading; escaped, the references stay as text.
-    QTest::newRow("billion laughs")
-        << laughs + "]><contactinfo><call>&l9;</call></contactinfo>" << "<CALL:4>&l9; " + Reduced;
+    // Too many expansions fail the reading, and escaping would upload the references as text.
+    QTest::newRow("billion laughs") << laughs + "]><contactinfo><call>&l9;</call></contactinfo>" << Unreadable;
+    QTest::newRow("bare ampersand beside a DOCTYPE")
+        << "<!DOCTYPE contactinfo>" + with({{"exchange1", "R&D"}}) << Unreadable;
     QTest::newRow("external entity")
         << QByteArray("<?xml version=\"1.0\"?><!DOCTYPE contactinfo [<!ENTITY x SYSTEM "
                       "\"file:///etc/passwd\">]><contactinfo><call>&x;</call></contactinfo>")
         << "<CALL:0> " + Reduced; // never read
     QTest::newRow("deep nesting") << "<contactinfo>" + QByteArray("<a>").repeated(8000) << Unreadable;
-    QTest::newRow("64 KiB in one element")
-        << "<contactinfo><call>" + QByteArray(65000, 'X') + "</call></contactinfo>"
-        << "<CALL:65000>" + QString(65000, QLatin1Char('X')) + " " + Reduced;
+    QTest::newRow("longest field") << with({{"exchange1", QByteArray(1024, 'X')}})
+                                   << recordWith({{"SRX_STRING", QString(1024, QLatin1Char('X'))}});
+    QTest::newRow("field too long") << with({{"call", QByteArray(1025, 'X')}}) << Unreadable;
     // clang-format on
 }
 
@@ -192,6 +196,32 @@ void TestContactConverter::datagramBecomesRecord()
     if (conversion.kind != DatagramKind::Contact)
         QVERIFY(built.isEmpty());
     QCOMPARE(conversion.problem.isEmpty(), record != Unreadable && record != OtherDocument);
+}
+
+void TestContactConverter::unreadableDatagramIsCopiedUpTo4KiB_data()
+{
+    QTest::addColumn<QString>("datagram");
+    QTest::addColumn<QString>("copied");
+    QTest::addColumn<QString>("cutNote");
+
+    const QString full(4096, QLatin1Char('x'));
+    const QString e = QString::fromUtf8("\xC3\xA9");
+    QTest::newRow("whole") << full << full << QString();
+    QTest::newRow("cut") << full + "yz" << full
+                         << "[The datagram is 4098 bytes long; the first 4096 are copied here]";
+    QTest::newRow("no character split")
+        << full.chopped(1) + e << full.chopped(1)
+        << "[The datagram is 4097 bytes long; the first 4095 are copied here]";
+}
+
+void TestContactConverter::unreadableDatagramIsCopiedUpTo4KiB()
+{
+    QFETCH(QString, datagram);
+    QFETCH(QString, copied);
+    QFETCH(QString, cutNote);
+    const QString expected =
+        "Premature end of document.\r\n" + copied + (cutNote.isEmpty() ? "" : "\r\n" + cutNote);
+    QCOMPARE(ContactConverter::unreadableReport(datagram, "Premature end of document."), expected);
 }
 
 void TestContactConverter::everyBandEdgeBelongsToItsBand()
@@ -219,10 +249,94 @@ void TestContactConverter::adifFieldsReadBack()
     QCOMPARE(adifField(Record, u"GRIDSQUARE"), QString());
 }
 
+// The settings that name who may send and where datagrams are relayed.
+class TestCaptureSettings : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void allowedSendersAreAdmitted_data();
+    void allowedSendersAreAdmitted();
+    void relayDestinationsAreRead_data();
+    void relayDestinationsAreRead();
+};
+
+void TestCaptureSettings::allowedSendersAreAdmitted_data()
+{
+    QTest::addColumn<QString>("setting");
+    QTest::addColumn<QString>("sender");
+    QTest::addColumn<bool>("admitted");
+    QTest::addColumn<int>("problems");
+
+    const auto rows = [](const char* setting, int problems,
+                         std::initializer_list<std::pair<const char*, bool>> senders) {
+        for (const auto& [sender, admitted] : senders)
+            QTest::addRow("%s: %s", setting, sender) << setting << sender << admitted << problems;
+    };
+    // clang-format off
+    rows("", 0, {{"127.0.0.1", true}, {"127.200.0.1", true}, {"::1", true}, {"10.1.2.3", true},
+                 {"172.31.255.255", true}, {"172.15.255.255", false}, {"192.168.5.5", true},
+                 {"169.254.1.1", true}, {"fd12::1", true}, {"fe80::1%1", true}, {"100.127.0.1", true},
+                 {"100.128.0.1", false}, {"44.1.2.3", true}, {"203.0.113.9", true}, {"203.0.114.1", false},
+                 {"2001:db8::1", false}, {"::ffff:10.1.2.3", true}, {"::ffff:8.8.8.8", false}});
+    rows("192.0.2.7", 0, {{"192.0.2.7", true}, {"::ffff:192.0.2.7", true}, {"192.0.2.8", false},
+                          {"127.0.0.1", false}});
+    rows(" 198.51.100.0/24 ,2001:db8::/32", 0, {{"198.51.100.200", true}, {"2001:db8:1::5", true},
+                                                {"2001:db9::1", false}});
+    rows("Any", 0, {{"8.8.8.8", true}, {"2001:db8::1", true}});
+    rows("bogus, 192.0.2.7/33, 192.0.2.7", 2, {{"192.0.2.7", true}, {"10.0.0.1", false}});
+    // A cut or partial address names no network, and with nothing usable the defaults hold.
+    rows("192.0.2, 192.0.2.", 3, {{"192.0.2.9", false}, {"10.0.0.1", true}});
+    // clang-format on
+}
+
+void TestCaptureSettings::allowedSendersAreAdmitted()
+{
+    QFETCH(QString, setting);
+    QFETCH(QString, sender);
+    QFETCH(bool, admitted);
+    QFETCH(int, problems);
+    QStringList said;
+    const SenderFilter filter =
+        SenderFilter::fromSetting(setting, {QHostAddress::parseSubnet("203.0.113.0/24")}, &said);
+    QCOMPARE(filter.admits(QHostAddress(sender)), admitted);
+    QCOMPARE(said.size(), problems);
+}
+
+void TestCaptureSettings::relayDestinationsAreRead_data()
+{
+    QTest::addColumn<QString>("setting");
+    QTest::addColumn<QStringList>("destinations");
+    QTest::addColumn<int>("problems");
+
+    QTest::newRow("none") << "" << QStringList() << 0;
+    QTest::newRow("name") << "mapper.local:12061" << QStringList{"mapper.local:12061"} << 0;
+    QTest::newRow("addresses") << " 127.0.0.1:1 , [::1]:65535,," << QStringList{"127.0.0.1:1", "[::1]:65535"}
+                               << 0;
+    QTest::newRow("listed twice") << "a:1,a:1" << QStringList{"a:1"} << 0;
+    for (const char* bad : {"::1:12061", "[mapper]:1", "mapper", "mapper:", ":12061", "mapper:0",
+                            "mapper:65536", "mapper:12x", "my mapper:1"})
+        QTest::addRow("skipped: %s", bad) << QString("%1,b:2").arg(bad) << QStringList{"b:2"} << 1;
+}
+
+void TestCaptureSettings::relayDestinationsAreRead()
+{
+    QFETCH(QString, setting);
+    QFETCH(QStringList, destinations);
+    QFETCH(int, problems);
+    QStringList said;
+    QStringList found;
+    for (const RelayDestination& destination : parseRelayTo(setting, &said))
+        found << destination.text();
+    QCOMPARE(found, destinations);
+    QCOMPARE(said.size(), problems);
+}
+
 namespace {
 
 // A capture on this thread (its socket needs no thread of its own to be
-// tested) with its outbox in a throw-away folder.
+// tested: nothing is read while the test itself runs) with its outbox in a
+// throw-away folder.
 struct Capture
 {
     Capture() : outbox(dir.file("Outbox.txt")), capture(outbox, nullptr, DebugTrace(dir.file("DebugLog.txt")))
@@ -230,13 +344,44 @@ struct Capture
         outbox.open();
         QObject::connect(&capture, &ContactCapture::captured,
                          [this](const CaptureBatch& batch) { contacts += batch.contacts; });
+        QObject::connect(&capture, &ContactCapture::counted,
+                         [this](const CaptureCounts& now) { counts = now; });
+    }
+
+    quint16 listen()
+    {
+        QSignalSpy listening(&capture, &ContactCapture::listening);
+        capture.bind(0);
+        return listening.first().first().value<quint16>();
     }
 
     TempDir dir;
     Outbox outbox;
     ContactCapture capture;
     QList<CapturedContact> contacts;
+    CaptureCounts counts;
 };
+
+// Another program on the station, taking what is relayed to it.
+struct Listener
+{
+    explicit Listener(const QHostAddress& address = QHostAddress(QHostAddress::LocalHost), quint16 port = 0)
+    {
+        socket.bind(address, port);
+        QObject::connect(&socket, &QUdpSocket::readyRead, [this] {
+            while (socket.hasPendingDatagrams())
+                received << socket.receiveDatagram().data();
+        });
+    }
+
+    QUdpSocket socket;
+    QList<QByteArray> received;
+};
+
+QStringList shown(const QSignalSpy& relayChanged)
+{
+    return relayChanged.isEmpty() ? QStringList() : relayChanged.last().first().toStringList();
+}
 
 } // namespace
 
@@ -248,15 +393,16 @@ private slots:
     void everyDatagramIsStoredBeforeItIsHandedOn();
     void closingReadsWhatIsStillOnTheSocket();
     void listensOnEveryAddress();
+    void kernelDropsAreCounted();
+    void refusedSenderIsNeitherReadNorRelayed();
+    void relayedDatagramsArriveWholeAndInOrder();
+    void relayLoopsAreCut();
 };
 
 void TestContactCapture::everyDatagramIsStoredBeforeItIsHandedOn()
 {
     Capture rig;
-    QSignalSpy listening(&rig.capture, &ContactCapture::listening);
-    rig.capture.bind(0);
-    QCOMPARE(listening.size(), 1);
-    const quint16 port = listening.first().first().value<quint16>();
+    const quint16 port = rig.listen();
 
     QUdpSocket sender;
     constexpr int Burst = 600; // more than one batch, arriving while batches are handed on
@@ -300,22 +446,126 @@ void TestContactCapture::closingReadsWhatIsStillOnTheSocket()
 
 void TestContactCapture::listensOnEveryAddress()
 {
-    // Other stations' computers send to this one's network address, not to loopback.
-    QHostAddress external;
-    for (const QHostAddress& address : QNetworkInterface::allAddresses()) {
-        if (address.protocol() == QAbstractSocket::IPv4Protocol && !address.isLoopback())
-            external = address;
-    }
-    if (external.isNull())
-        QSKIP("this machine has no address besides loopback");
+    // Other stations' computers send to this one's network addresses, IPv4
+    // and IPv6, not to loopback; the subnets they share are allowed.
     Capture rig;
-    const quint16 port = freeUdpPort();
-    rig.capture.bind(port);
+    const quint16 port = rig.listen();
     QUdpSocket sender;
-    sender.writeDatagram(WorkedContact::Datagram, external, port);
-    QTRY_COMPARE(rig.contacts.size(), 1);
+    const QList<QHostAddress> addresses = QNetworkInterface::allAddresses();
+    for (const QHostAddress& address : addresses)
+        sender.writeDatagram(WorkedContact::Datagram, address, port);
+    QTRY_COMPARE(rig.contacts.size(), addresses.size());
+}
+
+void TestContactCapture::kernelDropsAreCounted()
+{
+    Capture rig;
+    rig.capture.setReceiveBufferSize(4096);
+    const quint16 port = rig.listen();
+    QUdpSocket sender;
+    constexpr quint64 Sent = 200; // far more than the buffer holds while this thread sends
+    for (quint64 i = 0; i < Sent; ++i)
+        sender.writeDatagram(WorkedContact::Datagram, QHostAddress::LocalHost, port);
+    QTRY_VERIFY(!rig.contacts.isEmpty());
+    // The system's count comes with the next datagram read.
+    sender.writeDatagram(WorkedContact::Datagram, QHostAddress::LocalHost, port);
+    QTRY_COMPARE(rig.contacts.size() + rig.counts.kernelDrops, Sent + 1);
+    QVERIFY(rig.counts.kernelDrops > 0);
+}
+
+void TestContactCapture::refusedSenderIsNeitherReadNorRelayed()
+{
+    Capture rig;
+    Listener relayed;
+    QSignalSpy relaying(&rig.capture, &ContactCapture::relayChanged);
+    QSignalSpy refused(&rig.capture, &ContactCapture::senderRefused);
+    rig.capture.setSenders(SenderFilter::fromSetting("127.0.0.2", {}));
+    rig.capture.setRelay({{"127.0.0.1", relayed.socket.localPort()}});
+    const quint16 port = rig.listen();
+    QTRY_COMPARE(shown(relaying).size(), 1);
+
+    QUdpSocket stranger;
+    QUdpSocket logger;
+    stranger.bind(QHostAddress("127.0.0.1"), 0);
+    logger.bind(QHostAddress("127.0.0.2"), 0);
+    stranger.writeDatagram(WorkedContact::Datagram, QHostAddress::LocalHost, port);
+    stranger.writeDatagram(WorkedContact::Datagram, QHostAddress::LocalHost, port);
+    logger.writeDatagram("just text", QHostAddress::LocalHost, port);
+    QTRY_COMPARE(relayed.received, QList<QByteArray>{"just text"});
+    QCOMPARE(rig.contacts.size(), 1);
+    QCOMPARE(rig.counts.refused, 2u);
+    QCOMPARE(refused.size(), 1);
+    QCOMPARE(refused.first(), (QVariantList{"127.0.0.1", stranger.localPort(), "127.0.0.1"}));
+}
+
+void TestContactCapture::relayedDatagramsArriveWholeAndInOrder()
+{
+    Capture rig;
+    Listener byName;
+    Listener byAddress(QHostAddress::LocalHostIPv6);
+    if (byAddress.socket.state() != QAbstractSocket::BoundState)
+        QSKIP("this machine has no IPv6 loopback");
+    const quint16 port = rig.listen();
+    QSignalSpy relaying(&rig.capture, &ContactCapture::relayChanged);
+    QSignalSpy problems(&rig.capture, &ContactCapture::relayProblem);
+    const RelayDestination unreachable{"127.0.0.1", freeUdpPort()};
+    rig.capture.setRelay({{"localhost", byName.socket.localPort()},
+                          unreachable,
+                          {"::1", byAddress.socket.localPort()},
+                          {"mapper..local", 12061}});
+    QTRY_COMPARE(shown(relaying).size(), 3);
+
+    const QList<QByteArray> sent{WorkedContact::Datagram, "just text", QByteArray("\xFF\0<contactinfo", 14)};
+    QUdpSocket logger;
+    for (const QByteArray& datagram : sent)
+        logger.writeDatagram(datagram, QHostAddress::LocalHost, port);
+    QTRY_COMPARE(byName.received, sent);
+    QTRY_COMPARE(byAddress.received, sent);
+    // The refusals have come back by now; they are counted, and once a
+    // program listens there the next copy reaches it all the same.
+    Listener late(QHostAddress::LocalHost, unreachable.port);
+    logger.writeDatagram("last", QHostAddress::LocalHost, port);
+    QTRY_COMPARE(late.received, QList<QByteArray>{"last"});
+    QTRY_COMPARE(byAddress.received.size(), 4);
+    QVERIFY(rig.counts.relayFailures > 0);
+    // Once for each destination, however many copies failed.
+    QCOMPARE(problems.size(), 2);
+    const QString said = problems[0].first().toString() + problems[1].first().toString();
+    QVERIFY(said.contains(unreachable.text()) && said.contains("mapper..local:12061"));
+    QCOMPARE(rig.contacts.size(), 4);
+}
+
+void TestContactCapture::relayLoopsAreCut()
+{
+    Capture rig;
+    Listener echo;
+    const quint16 port = rig.listen();
+    QSignalSpy relaying(&rig.capture, &ContactCapture::relayChanged);
+    QSignalSpy problems(&rig.capture, &ContactCapture::relayProblem);
+    // Our own port at every address of this machine is refused.
+    QList<RelayDestination> destinations{{"::", port}, {"127.0.0.1", echo.socket.localPort()}};
+    for (const QHostAddress& address : QNetworkInterface::allAddresses()) {
+        if (!destinations.contains(RelayDestination{address.toString(), port}))
+            destinations.append({address.toString(), port});
+    }
+    rig.capture.setRelay(destinations);
+    QTRY_COMPARE(problems.size(), destinations.size() - 1);
+    QTRY_COMPARE(shown(relaying), QStringList{"127.0.0.1:" + QString::number(echo.socket.localPort())});
+
+    // What comes straight back (a second Tarvex relaying to us, a broadcast)
+    // is neither read nor relayed again.
+    QUdpSocket logger;
+    logger.writeDatagram(WorkedContact::Datagram, QHostAddress::LocalHost, port);
+    QTRY_COMPARE(echo.received.size(), 1);
+    echo.socket.writeDatagram(echo.received.first(), QHostAddress::LocalHost, port);
+    logger.writeDatagram("just text", QHostAddress::LocalHost, port);
+    QTRY_COMPARE(echo.received.size(), 2);
+    QCOMPARE(echo.received.last(), "just text");
+    QCOMPARE(rig.contacts.size(), 2);
+    QCOMPARE(rig.counts.looped, 1u);
 }
 
 TARVEX_TEST(TestContactConverter)
+TARVEX_TEST(TestCaptureSettings)
 TARVEX_TEST(TestContactCapture)
 #include "tst_capture.moc"
