@@ -7,6 +7,7 @@ set -euo pipefail
 packages=(
   cmake ninja-build g++ make pkg-config
   qt6-base-dev qt6-base-dev-tools qt6-qpa-plugins libgl-dev
+  libcurl4-openssl-dev ca-certificates
   fonts-dejavu-core
 )
 # Extra groups for the optional targets; the Makefile asks for them by name.

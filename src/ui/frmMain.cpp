@@ -18,6 +18,7 @@
 #include "ui/RecentContactsView.h"
 #include "ui/TrayIcon.h"
 #include "upload/ContactPipeline.h"
+#include "upload/HttpClient.h"
 #include "upload/RealtimeUploader.h"
 #include "upload/ServiceAddress.h"
 
@@ -64,7 +65,7 @@ frmMain::frmMain(const AppPaths& paths, Prompter& prompter, QWidget* parent)
       m_outbox(std::make_unique<Outbox>(paths.outbox()))
 {
     setupUi();
-    m_uploader = new RealtimeUploader(this);
+    m_uploader = new RealtimeUploader(*new HttpClient(this), this);
     m_keeper = new DiskKeeper(*m_outbox, m_paths.nonUploaded(), m_settings);
     m_capture = new ContactCapture(*m_outbox, m_keeper, m_settings.trace());
     m_pipeline = new ContactPipeline(m_settings, m_paths.errorLog(), *m_uploader, m_keeper, this);

@@ -1,6 +1,6 @@
 #include "upload/ReplyVerdict.h"
 
-#include "upload/HttpReply.h"
+#include "upload/HttpClient.h"
 
 #include <QDateTime>
 #include <QLocale>
@@ -60,10 +60,10 @@ std::optional<std::chrono::seconds> parseRetryAfter(const QByteArray& value, con
     return std::chrono::seconds(std::max<qint64>(0, now.secsTo(when)));
 }
 
-Judgement judgeReply(const HttpReply& reply)
+Judgement judgeReply(const HttpResult& reply)
 {
     Judgement judgement;
-    if (reply.failure != HttpReply::Failure::None || !reply.whole) {
+    if (reply.failure != HttpResult::Failure::None || !reply.whole) {
         judgement.reason = reply.failureText.isEmpty()
                                ? QStringLiteral("The reply of the log service did not arrive whole")
                                : reply.failureText;

@@ -7,7 +7,7 @@
 #include <chrono>
 #include <optional>
 
-struct HttpReply;
+struct HttpResult;
 
 // Only this much of a reply body is read and judged.
 inline constexpr int ReplyReadLimit = 1024;
@@ -36,7 +36,7 @@ struct Judgement
 
 // Only a whole reply is judged; a failure of the connection, the time-out, a
 // cut reply, 408, 429 and every 5xx say nothing about the contact.
-Judgement judgeReply(const HttpReply& reply);
+Judgement judgeReply(const HttpResult& reply);
 
 // A Retry-After value (seconds, or an HTTP date counted from `now`).
 std::optional<std::chrono::seconds> parseRetryAfter(const QByteArray& value, const QDateTime& now);

@@ -8,7 +8,7 @@
 #include "outbox/DiskKeeper.h"
 #include "outbox/Outbox.h"
 #include "upload/ContactPipeline.h"
-#include "upload/HttpReply.h"
+#include "upload/HttpClient.h"
 #include "upload/RealtimeRequest.h"
 #include "upload/RealtimeUploader.h"
 #include "upload/ReplyVerdict.h"
@@ -183,13 +183,13 @@ void TestRequestTexts::onlyAWholeReplyAboutTheContactIsAVerdict()
     QFETCH(int, status);
     QFETCH(bool, whole);
     QFETCH(QByteArray, body);
-    HttpReply reply;
+    HttpResult reply;
     reply.status = status;
     reply.whole = whole;
     reply.body = body;
     reply.headers = {{"Retry-After", "7"}};
     if (!whole && body != "OK") {
-        reply.failure = HttpReply::Failure::Cut;
+        reply.failure = HttpResult::Failure::Cut;
         reply.failureText = QStringLiteral("cut");
     }
     const Judgement judgement = judgeReply(reply);
@@ -235,7 +235,8 @@ struct Rig
     }
 
     FakeCorvane fake;
-    RealtimeUploader uploader;
+    HttpClient http;
+    RealtimeUploader uploader{http};
     Credentials login = Login;
     QList<UploadResult> results;
 };
