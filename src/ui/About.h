@@ -1,6 +1,8 @@
 #pragma once
 
 #include "settings/Settings.h"
+#include "upload/HttpClient.h"
+#include "upload/UpdateChecker.h"
 
 #include <QUrl>
 #include <QWidget>
@@ -9,8 +11,6 @@
 
 class Prompter;
 class QLabel;
-class UpdateChecker;
-struct UpdateCheckResult;
 
 // The About window: version, author, a mail link and the update link. The
 // update check runs in the background; only its answer shows.
@@ -60,6 +60,7 @@ private:
     Prompter& m_prompter;
     Settings m_settings;
     QUrl m_updateBase;
-    UpdateChecker* m_checker = nullptr;
+    HttpClient m_http;
+    UpdateChecker m_checker{m_http};
     QLabel* m_pressedLink = nullptr;
 };

@@ -15,7 +15,6 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QMenu>
-#include <QNetworkAccessManager>
 #include <QPushButton>
 
 #include <optional>
@@ -79,8 +78,7 @@ Removal removeIfUnchanged(const QString& path, const QByteArray& sent, QString& 
 
 ManualUpload::ManualUpload(frmMain& window, Prompter& prompter, const AppPaths& paths,
                            const Settings& settings, QObject* parent)
-    : QObject(parent), m_window(window), m_prompter(prompter), m_paths(paths), m_settings(settings),
-      m_network(new QNetworkAccessManager(this))
+    : QObject(parent), m_window(window), m_prompter(prompter), m_paths(paths), m_settings(settings)
 {
     connect(m_window.cmbBrowseforUploadADIF, &QPushButton::clicked, this,
             &ManualUpload::cmbBrowseforUploadADIF_Click);
@@ -88,7 +86,11 @@ ManualUpload::ManualUpload(frmMain& window, Prompter& prompter, const AppPaths& 
             &ManualUpload::cmbProcessandUpload_Click);
 }
 
-ManualUpload::~ManualUpload() = default;
+ManualUpload::~ManualUpload()
+{
+    // Before the client it uses goes.
+    delete m_upload;
+}
 
 void ManualUpload::cmbBrowseforUploadADIF_Click()
 {
@@ -134,7 +136,7 @@ void ManualUpload::UploadToCorvane(const QString& path)
         setButtonsEnabled(true);
         return;
     }
-    auto* upload = new HttpFileUpload(m_network, m_paths.directory(), this);
+    auto* upload = new HttpFileUpload(m_http, m_paths.directory(), this);
     m_upload = upload;
     upload->setHost(service.url);
     upload->setTimeout(UploadTimeout);

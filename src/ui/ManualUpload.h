@@ -2,6 +2,7 @@
 
 #include "settings/AppPaths.h"
 #include "settings/Settings.h"
+#include "upload/HttpClient.h"
 
 #include <QByteArray>
 #include <QObject>
@@ -9,7 +10,6 @@
 class frmMain;
 class HttpFileUpload;
 class Prompter;
-class QNetworkAccessManager;
 
 // The "Manual Corvane Upload" frame: picks an ADIF file and sends it whole to
 // /putlogs.php, showing the progress and the service's answer, then offers to
@@ -43,7 +43,7 @@ private:
     Prompter& m_prompter;
     AppPaths m_paths;
     Settings m_settings;
-    QNetworkAccessManager* m_network;
+    HttpClient m_http;
     HttpFileUpload* m_upload = nullptr;
     QString m_uploadedPath;
 };
