@@ -81,6 +81,19 @@ Judgement judgeReply(const HttpResult& reply)
         judgement.retryAfter = parseRetryAfter(reply.header("Retry-After"), QDateTime::currentDateTimeUtc());
         return judgement;
     }
+    if ((status >= 300 && status <= 399) || status == 404 || status == 405 || status == 410) {
+        // Say what answered: a network's login page or a moved service names itself.
+        const QString location = QString::fromLatin1(reply.header("Location").left(200));
+        judgement.reason =
+            (QStringLiteral("HTTP status %1 %2").arg(status).arg(QString::fromLatin1(reply.reasonPhrase)) +
+             QStringLiteral(" from the log service") +
+             (location.isEmpty() ? QString() : QStringLiteral(" (Location: %1)").arg(location)))
+                .simplified() +
+            QStringLiteral("; the CorvaneHost setting may be wrong");
+        judgement.serverError = true;
+        judgement.addressSuspect = true;
+        return judgement;
+    }
     if (status >= 200 && status <= 299 && isAcceptedReply(reply.body)) {
         judgement.verdict = Verdict::Accepted;
         return judgement;
