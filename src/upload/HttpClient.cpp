@@ -11,17 +11,6 @@
 
 #include <cstring>
 
-namespace {
-
-QString capitalised(QString text)
-{
-    if (!text.isEmpty())
-        text[0] = text[0].toUpper();
-    return text;
-}
-
-} // namespace
-
 struct HttpClient::Transfer
 {
     HttpRequest request;
@@ -34,6 +23,8 @@ struct HttpClient::Transfer
     curl_off_t sent = 0;
     curl_off_t total = 0;
     bool progressDue = false;
+    bool ended = false;
+    int code = CURLE_OK;
     curl_off_t moved = 0; // bytes both ways, for the stall watch
     QElapsedTimer sinceMove;
     QTimer stallTimer;
@@ -187,6 +178,9 @@ quint64 HttpClient::start(const HttpRequest& request, Done done, Progress progre
     }
     m_transfers.emplace(id, std::move(owned));
     curl_multi_add_handle(m_multi, easy);
+    // Sent now, not a turn of the event loop later; what ends is told from the event loop.
+    if (drive(CURL_SOCKET_TIMEOUT, 0))
+        QMetaObject::invokeMethod(this, &HttpClient::report, Qt::QueuedConnection);
     return id;
 }
 
@@ -235,37 +229,46 @@ int HttpClient::setTimer(void*, long milliseconds, void* client)
 
 void HttpClient::act(int socket, int events)
 {
+    drive(socket, events);
+    report();
+}
+
+bool HttpClient::drive(int socket, int events)
+{
     int running = 0;
     curl_multi_socket_action(m_multi, socket, events, &running);
-    // Callers hear of progress and ends only here, outside libcurl, so they
-    // may start or abort transfers from their callbacks.
-    QList<quint64> progressed;
-    for (const auto& [id, transfer] : m_transfers) {
-        if (std::exchange(transfer->progressDue, false))
-            progressed.append(id);
-    }
-    QList<std::pair<quint64, int>> ended;
+    bool ended = false;
     int queued = 0;
     while (CURLMsg* message = curl_multi_info_read(m_multi, &queued)) {
-        if (message->msg != CURLMSG_DONE)
-            continue;
         Transfer* transfer = nullptr;
         curl_easy_getinfo(message->easy_handle, CURLINFO_PRIVATE, &transfer);
-        for (const auto& [id, candidate] : m_transfers) {
-            if (candidate.get() == transfer)
-                ended.append({id, message->data.result});
+        if (message->msg == CURLMSG_DONE) {
+            transfer->ended = ended = true;
+            transfer->code = message->data.result;
         }
     }
+    return ended;
+}
+
+void HttpClient::report()
+{
+    // Callers hear of progress and ends only here, outside libcurl, so they
+    // may start or abort transfers from their callbacks.
+    QList<quint64> due;
+    for (const auto& [id, transfer] : m_transfers) {
+        if (transfer->progressDue || transfer->ended)
+            due.append(id);
+    }
     const QPointer<HttpClient> alive(this);
-    for (const quint64 id : std::as_const(progressed)) {
-        const auto found = m_transfers.find(id);
-        if (found != m_transfers.end())
+    for (const quint64 id : std::as_const(due)) {
+        auto found = m_transfers.find(id);
+        if (found != m_transfers.end() && std::exchange(found->second->progressDue, false))
             found->second->progress(found->second->sent, found->second->total);
         if (!alive)
             return;
-    }
-    for (const auto& [id, code] : std::as_const(ended)) {
-        finish(id, code);
+        found = m_transfers.find(id);
+        if (found != m_transfers.end() && found->second->ended)
+            finish(id, found->second->code);
         if (!alive)
             return;
     }
@@ -323,7 +326,7 @@ void HttpClient::finish(quint64 id, int code)
     case CURLE_SEND_ERROR:
     case CURLE_RECV_ERROR:
         result.failure = Failure::Cut;
-        result.failureText = capitalised(request.peer) +
+        result.failureText = request.peer.left(1).toUpper() + request.peer.mid(1) +
                              QStringLiteral(" closed the connection before the reply was complete");
         break;
     default:

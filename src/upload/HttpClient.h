@@ -82,9 +82,12 @@ private:
     struct Transfer;
     struct Watch;
 
+    // libcurl's handles are void pointers, which keeps its header out of ours.
     static int watchSocket(void* easy, int socket, int what, void* client, void* watch);
     static int setTimer(void* multi, long milliseconds, void* client);
     void act(int socket, int events);
+    bool drive(int socket, int events);
+    void report();
     void finish(quint64 id, int code);
     std::unique_ptr<Transfer> take(quint64 id);
 
