@@ -145,7 +145,8 @@ if(CMAKE_SYSTEM_NAME STREQUAL "Linux")
     set(CPACK_DEBIAN_PACKAGE_RELEASE ${CMAKE_MATCH_2})
     set(CPACK_DEBIAN_PACKAGE_CONTROL_STRICT_PERMISSION ON)
     set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
-    # Qt loads its platform plugin at run time, so the library scan cannot see it.
+    # Qt loads its platform plugin at run time, so the library scan cannot see it;
+    # libcurl only recommends the CA store that https needs.
     set(CPACK_DEBIAN_PACKAGE_DEPENDS "qt6-qpa-plugins, ca-certificates")
     set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "xdg-utils")
 endif()

@@ -7,7 +7,7 @@ set -euo pipefail
 packages=(
   cmake ninja-build g++ make pkg-config
   qt6-base-dev qt6-base-dev-tools qt6-qpa-plugins libgl-dev qtkeychain-qt6-dev
-  dbus-daemon dbus-bin gnome-keyring
+  libcurl4-openssl-dev ca-certificates dbus-daemon dbus-bin gnome-keyring
   fonts-dejavu-core zlib1g-dev
 )
 # Extra groups for the optional targets; the Makefile asks for them by name.

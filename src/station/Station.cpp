@@ -12,6 +12,7 @@
 #include "settings/SettingConversions.h"
 #include "status/RecentContacts.h"
 #include "status/StatusModel.h"
+#include "upload/HttpClient.h"
 #include "upload/ServiceAddress.h"
 
 #include <QDir>
@@ -62,7 +63,8 @@ Station::Station(const AppPaths& paths, const Timings& timings, int receiveBuffe
       m_recent(new RecentContacts(this)), m_login(new LoginSource(m_settings, this)),
       m_countStore(new QTimer(this))
 {
-    m_uploader = new RealtimeUploader(this);
+    m_http = new HttpClient(this);
+    m_uploader = new RealtimeUploader(*m_http, this);
     m_keeper = new DiskKeeper(*m_outbox, m_paths, m_settings);
     m_capture = new ContactCapture(*m_outbox, m_keeper, m_settings.trace());
     m_recent->attach(*m_status);

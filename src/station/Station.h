@@ -14,6 +14,7 @@
 #include <chrono>
 #include <memory>
 
+class HttpClient;
 class LoginSource;
 class QTimer;
 class RecentContacts;
@@ -61,6 +62,8 @@ public:
     StatusModel& status() { return *m_status; }
     RecentContacts& recent() { return *m_recent; }
     LoginSource& login() { return *m_login; }
+    // The one HTTP client of the process: its connections are shared.
+    HttpClient& http() { return *m_http; }
 
     // What the operator does.
     void bindPort(quint16 port);
@@ -97,6 +100,7 @@ private:
     QThread m_diskThread;
     ContactCapture* m_capture = nullptr;
     DiskKeeper* m_keeper = nullptr;
+    HttpClient* m_http = nullptr;
     RealtimeUploader* m_uploader = nullptr;
     StatusModel* m_status = nullptr;
     RecentContacts* m_recent = nullptr;

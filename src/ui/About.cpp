@@ -4,37 +4,35 @@
 #include "ui/Palette.h"
 #include "ui/Prompter.h"
 #include "upload/ServiceAddress.h"
-#include "upload/UpdateChecker.h"
 
 #include <QDir>
 #include <QGridLayout>
 #include <QKeyEvent>
 #include <QLabel>
 #include <QMouseEvent>
-#include <QNetworkAccessManager>
 #include <QVBoxLayout>
 
 const QColor About::LinkColour(0, 0, 255);
 const QColor About::HotLinkColour(255, 0, 0);
 
-About::About(Prompter& prompter, const QString& dataFolder, const Settings& settings, QWidget* parent)
-    : QWidget(parent, Qt::Window), m_prompter(prompter), m_settings(settings),
-      m_checker(new UpdateChecker(new QNetworkAccessManager(this), this))
+About::About(Prompter& prompter, HttpClient& http, const QString& dataFolder, const Settings& settings,
+             QWidget* parent)
+    : QWidget(parent, Qt::Window), m_prompter(prompter), m_settings(settings), m_checker(http)
 {
     setupUi(dataFolder);
     Form_Load();
     connect(this, &About::updateCheckRequested, this, &About::CheckforUpdate);
-    connect(m_checker, &UpdateChecker::finished, this, &About::showUpdateAnswer);
+    connect(&m_checker, &UpdateChecker::finished, this, &About::showUpdateAnswer);
 }
 
 void About::setUpdateCheckTimeout(std::chrono::milliseconds timeout)
 {
-    m_checker->setTimeout(timeout);
+    m_checker.setTimeout(timeout);
 }
 
 bool About::isCheckingForUpdate() const
 {
-    return m_checker->isRunning();
+    return m_checker.isRunning();
 }
 
 void About::setupUi(const QString& dataFolder)
@@ -131,10 +129,10 @@ void About::CheckforUpdate()
     }
     m_updateBase = update.url;
     // A click while a check runs adds nothing: its answer is on the way.
-    m_checker->check(m_updateBase, QStringLiteral("%1.%2.%3")
-                                       .arg(BuildInfo::VersionMajor)
-                                       .arg(BuildInfo::VersionMinor)
-                                       .arg(BuildInfo::VersionRevision));
+    m_checker.check(m_updateBase, QStringLiteral("%1.%2.%3")
+                                      .arg(BuildInfo::VersionMajor)
+                                      .arg(BuildInfo::VersionMinor)
+                                      .arg(BuildInfo::VersionRevision));
 }
 
 void About::showUpdateAnswer(const UpdateCheckResult& result)

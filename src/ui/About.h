@@ -1,6 +1,8 @@
 #pragma once
 
 #include "settings/Settings.h"
+#include "upload/HttpClient.h"
+#include "upload/UpdateChecker.h"
 
 #include <QUrl>
 #include <QWidget>
@@ -9,8 +11,6 @@
 
 class Prompter;
 class QLabel;
-class UpdateChecker;
-struct UpdateCheckResult;
 
 // The About window: version, author, a mail link and the update link. The
 // update check runs in the background; only its answer shows.
@@ -20,7 +20,8 @@ class About final : public QWidget
 
 public:
     // The update host is read from the settings at each check.
-    About(Prompter& prompter, const QString& dataFolder, const Settings& settings, QWidget* parent = nullptr);
+    About(Prompter& prompter, HttpClient& http, const QString& dataFolder, const Settings& settings,
+          QWidget* parent = nullptr);
     void setUpdateCheckTimeout(std::chrono::milliseconds timeout);
     bool isCheckingForUpdate() const;
 
@@ -60,6 +61,6 @@ private:
     Prompter& m_prompter;
     Settings m_settings;
     QUrl m_updateBase;
-    UpdateChecker* m_checker = nullptr;
+    UpdateChecker m_checker;
     QLabel* m_pressedLink = nullptr;
 };

@@ -16,7 +16,6 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QMenu>
-#include <QNetworkAccessManager>
 #include <QPushButton>
 
 #include <optional>
@@ -80,13 +79,17 @@ Removal removeIfUnchanged(const QString& path, const QByteArray& sent, QString& 
 ManualUpload::ManualUpload(Station& station, Prompter& prompter, QWidget* window, QLineEdit* path,
                            QPushButton* browse, QPushButton* upload)
     : QObject(window), m_station(station), m_prompter(prompter), m_window(window), m_path(path), m_browse(browse),
-      m_upload(upload), m_network(new QNetworkAccessManager(this))
+      m_upload(upload)
 {
     connect(m_browse, &QPushButton::clicked, this, &ManualUpload::cmbBrowseforUploadADIF_Click);
     connect(m_upload, &QPushButton::clicked, this, &ManualUpload::cmbProcessandUpload_Click);
 }
 
-ManualUpload::~ManualUpload() = default;
+ManualUpload::~ManualUpload()
+{
+    // Before the client it uses goes.
+    delete m_active;
+}
 
 void ManualUpload::cmbBrowseforUploadADIF_Click()
 {
@@ -132,7 +135,7 @@ void ManualUpload::UploadToCorvane(const QString& path)
         setButtonsEnabled(true);
         return;
     }
-    auto* upload = new HttpFileUpload(m_network, m_station.paths().directory(), this);
+    auto* upload = new HttpFileUpload(m_station.http(), m_station.paths().directory(), this);
     m_active = upload;
     const Credentials& login = m_station.login().current();
     upload->setHost(service.url);

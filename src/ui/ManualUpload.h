@@ -6,7 +6,6 @@
 class HttpFileUpload;
 class Prompter;
 class QLineEdit;
-class QNetworkAccessManager;
 class QPushButton;
 class QWidget;
 class Station;
@@ -41,7 +40,6 @@ private:
     QLineEdit* m_path;
     QPushButton* m_browse;
     QPushButton* m_upload;
-    QNetworkAccessManager* m_network;
     HttpFileUpload* m_active = nullptr;
     QString m_uploadedPath;
 };

@@ -335,7 +335,7 @@ void frmMain::mnuClearErrorLog_Click()
 void frmMain::mnuAbout_Click()
 {
     if (!m_about) {
-        m_about = new About(m_prompter, m_station.paths().directory(), m_station.settings());
+        m_about = new About(m_prompter, m_station.http(), m_station.paths().directory(), m_station.settings());
         m_about->setAttribute(Qt::WA_DeleteOnClose);
         m_about->setAttribute(Qt::WA_QuitOnClose, false);
         m_about->setWindowIcon(windowIcon());

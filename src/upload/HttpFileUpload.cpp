@@ -2,16 +2,14 @@
 
 #include "logs/LogFile.h"
 #include "logs/LogText.h"
+#include "upload/HttpClient.h"
 #include "upload/HttpTexts.h"
 #include "upload/ServiceAddress.h"
 
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
-#include <QHttpMultiPart>
-#include <QNetworkAccessManager>
-#include <QNetworkReply>
-#include <QNetworkRequest>
+#include <QRandomGenerator>
 #include <QStringDecoder>
 #include <QTimer>
 
@@ -29,20 +27,29 @@ QByteArray quotedName(const QString& name)
 
 } // namespace
 
-HttpFileUpload::HttpFileUpload(QNetworkAccessManager* network, QString logDirectory, QObject* parent)
-    : QObject(parent), m_network(network), m_logDirectory(std::move(logDirectory)),
+QByteArray multipartFormData(const QList<FormPart>& parts, const QByteArray& boundary)
+{
+    QByteArray body;
+    for (const FormPart& part : parts) {
+        body += "--" + boundary + "\r\nContent-Disposition: form-data; name=" + quotedName(part.name);
+        if (!part.fileName.isEmpty())
+            body += "; filename=" + quotedName(part.fileName) + "\r\nContent-Type: " + FileContentType;
+        body += "\r\n\r\n" + part.data + "\r\n";
+    }
+    return body + "--" + boundary + "--\r\n";
+}
+
+HttpFileUpload::HttpFileUpload(HttpClient& http, QString logDirectory, QObject* parent)
+    : QObject(parent), m_http(http), m_logDirectory(std::move(logDirectory)),
       m_statusText(QStringLiteral("Not started"))
 {
 }
 
 HttpFileUpload::~HttpFileUpload()
 {
-    if (m_reply) {
-        // A dropped upload ends without finished(); the multipart goes with its reply.
-        m_reply->disconnect(this);
-        m_reply->abort();
-        m_reply->deleteLater();
-    }
+    // A dropped upload ends without finished().
+    if (m_request)
+        m_http.abort(m_request);
 }
 
 QUrl HttpFileUpload::url() const
@@ -79,6 +86,9 @@ bool HttpFileUpload::Start()
         fail(QStringLiteral("No usable server address"));
         return false;
     }
+    QList<FormPart> parts;
+    for (const Field& field : std::as_const(m_fields))
+        parts.append({field.name, field.value.toUtf8(), {}});
     if (!m_filePath.isEmpty()) {
         QFile file(m_filePath);
         if (file.open(QIODevice::ReadOnly))
@@ -89,50 +99,25 @@ bool HttpFileUpload::Start()
                      .arg(QDir::toNativeSeparators(m_filePath), file.errorString()));
             return false;
         }
+        parts.append({m_fileField, m_snapshot, QFileInfo(m_filePath).fileName()});
     }
+    // As QHttpMultiPart made them: 24 random bytes in Base64 behind a fixed prefix.
+    quint32 random[6];
+    QRandomGenerator::global()->fillRange(random);
+    m_boundary =
+        "boundary_.oOo._" + QByteArray(reinterpret_cast<const char*>(random), sizeof random).toBase64();
 
-    auto* multiPart = new QHttpMultiPart(QHttpMultiPart::FormDataType);
-    for (const Field& field : std::as_const(m_fields)) {
-        QHttpPart part;
-        part.setRawHeader("Content-Disposition", "form-data; name=" + quotedName(field.name));
-        part.setBody(field.value.toUtf8());
-        multiPart->append(part);
-    }
-    if (!m_filePath.isEmpty()) {
-        QHttpPart part;
-        part.setRawHeader("Content-Disposition",
-                          "form-data; name=" + quotedName(m_fileField) +
-                              "; filename=" + quotedName(QFileInfo(m_filePath).fileName()));
-        part.setRawHeader("Content-Type", FileContentType);
-        part.setBody(m_snapshot);
-        multiPart->append(part);
-    }
-    m_boundary = multiPart->boundary();
-
-    QNetworkRequest request(target);
-    request.setHeader(QNetworkRequest::ContentTypeHeader,
-                      QByteArray("multipart/form-data; boundary=\"" + m_boundary + '"'));
-    request.setHeader(QNetworkRequest::UserAgentHeader, HttpTexts::userAgent());
-    // A redirect would carry the credentials wherever it points; it counts as a refusal instead.
-    request.setAttribute(QNetworkRequest::RedirectPolicyAttribute, QNetworkRequest::ManualRedirectPolicy);
-    // Qt would pass on a step only every 100 ms; a fast link would show none.
-    request.setAttribute(QNetworkRequest::EmitAllUploadProgressSignalsAttribute, true);
-
-    m_stallTimer = new QTimer(this);
-    m_stallTimer->setSingleShot(true);
-    connect(m_stallTimer, &QTimer::timeout, this, &HttpFileUpload::onTimeout);
-
-    QNetworkReply* reply = m_network->post(request, multiPart);
-    multiPart->setParent(reply);
-    m_reply = reply;
-    connect(reply, &QNetworkReply::uploadProgress, this, &HttpFileUpload::onUploadProgress);
-    connect(reply, &QNetworkReply::readyRead, this, [this, reply] {
-        m_stallTimer->start(m_timeout);
-        takeResponse(*reply);
-    });
-    connect(reply, &QNetworkReply::finished, this, &HttpFileUpload::complete);
-    m_stallTimer->start(m_timeout);
-
+    HttpRequest request;
+    request.url = target;
+    request.headers = {"Content-Type: multipart/form-data; boundary=\"" + m_boundary + '"',
+                       "MIME-Version: 1.0"};
+    request.body = multipartFormData(parts, m_boundary);
+    request.stallTimeout = m_timeout;
+    request.bodyLimit = ResponseLimit;
+    request.peer = QStringLiteral("the server");
+    m_request = m_http.start(
+        request, [this](const HttpResult& result) { complete(result); },
+        [this](qint64 sent, qint64 total) { onUploadProgress(sent, total); });
     m_busy = true;
     m_statusText = QStringLiteral("Uploading");
     return true;
@@ -147,9 +132,6 @@ void HttpFileUpload::fail(const QString& reason)
 
 void HttpFileUpload::onUploadProgress(qint64 sent, qint64 total)
 {
-    m_stallTimer->start(m_timeout);
-    if (total <= 0)
-        return;
     const int before = Percent();
     const bool first = m_total == 0;
     m_sent = sent;
@@ -159,55 +141,18 @@ void HttpFileUpload::onUploadProgress(qint64 sent, qint64 total)
         emit progress(sent, total);
 }
 
-void HttpFileUpload::takeResponse(QNetworkReply& reply)
+void HttpFileUpload::complete(const HttpResult& result)
 {
-    const QByteArray bytes = reply.readAll();
-    const qsizetype room = ResponseLimit - m_response.size();
-    if (room > 0)
-        m_response += bytes.left(room);
-}
-
-void HttpFileUpload::onTimeout()
-{
-    m_timedOut = true;
-    if (m_reply && m_reply->isRunning())
-        m_reply->abort(); // emits finished(), which completes the upload
-}
-
-void HttpFileUpload::complete()
-{
-    QNetworkReply* reply = m_reply;
-    if (!reply)
-        return;
-    m_reply = nullptr;
-    m_stallTimer->stop();
-    if (reply->isOpen())
-        takeResponse(*reply);
-    reply->disconnect(this);
-    reply->deleteLater();
-
-    const QNetworkReply::NetworkError error = reply->error();
-    m_statusCode = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt();
-    m_reasonPhrase = reply->attribute(QNetworkRequest::HttpReasonPhraseAttribute).toByteArray();
-    m_replyHeaders = reply->rawHeaderPairs();
-    // Errors below the content range are about the connection: whatever
-    // status arrived, the reply behind it did not arrive whole.
-    const bool connectionFailed =
-        error != QNetworkReply::NoError && error < QNetworkReply::ContentAccessDenied;
-    m_completed = !m_timedOut && m_statusCode != 0 && !connectionFailed;
-
-    if (m_timedOut)
-        m_statusText =
-            QStringLiteral("No progress for %1; the upload was stopped").arg(HttpTexts::duration(m_timeout));
-    else if (error == QNetworkReply::RemoteHostClosedError)
-        m_statusText = QStringLiteral("The server closed the connection before its reply was complete");
-    else if (!m_completed)
-        m_statusText =
-            QStringLiteral("Could not reach the server: %1").arg(reply->errorString().simplified());
-    else
-        m_statusText =
-            QStringLiteral("HTTP status %1 %2").arg(m_statusCode).arg(QString::fromLatin1(m_reasonPhrase));
-
+    m_request = 0;
+    m_statusCode = result.status;
+    m_reasonPhrase = result.reasonPhrase;
+    m_replyHeaders = result.headers;
+    m_response = result.body;
+    m_completed = result.whole;
+    m_statusText =
+        m_completed
+            ? QStringLiteral("HTTP status %1 %2").arg(m_statusCode).arg(QString::fromLatin1(m_reasonPhrase))
+            : result.failureText;
     m_busy = false;
     emit finished();
 }

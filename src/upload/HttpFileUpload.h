@@ -2,16 +2,27 @@
 
 #include <QByteArray>
 #include <QList>
-#include <QNetworkReply>
 #include <QObject>
-#include <QPointer>
 #include <QString>
 #include <QUrl>
 
 #include <chrono>
 
-class QNetworkAccessManager;
-class QTimer;
+class HttpClient;
+struct HttpResult;
+
+// One part of a multipart/form-data body; one with a file name is a file.
+struct FormPart
+{
+    QString name;
+    QByteArray data;
+    QString fileName;
+};
+
+// The body as QHttpMultiPart wrote it, which the service has always taken:
+// each part behind "--boundary", its headers, a blank line and its data; a
+// file part typed application/octet-stream.
+QByteArray multipartFormData(const QList<FormPart>& parts, const QByteArray& boundary);
 
 // One multipart/form-data POST of text fields and one file, made for a single
 // upload and dropped afterwards. The file is read whole when the upload starts
@@ -28,13 +39,14 @@ public:
     static constexpr qsizetype ResponseLimit = 1024 * 1024;
 
     // `logDirectory` is where SaveLog puts a bare file name.
-    HttpFileUpload(QNetworkAccessManager* network, QString logDirectory, QObject* parent = nullptr);
+    HttpFileUpload(HttpClient& http, QString logDirectory, QObject* parent = nullptr);
     ~HttpFileUpload() override;
 
     // A base URL as serviceBaseUrl() gives it; Path is appended to it.
     void setHost(const QUrl& baseUrl) { m_host = baseUrl; }
     QUrl Host() const { return m_host; }
-    // The longest the transfer may stall, sending or waiting for the reply.
+    // The longest the transfer may go without a byte moving, sending or
+    // waiting for the reply; a slow transfer that keeps moving goes on.
     void setTimeout(std::chrono::milliseconds timeout) { m_timeout = timeout; }
     std::chrono::milliseconds Timeout() const { return m_timeout; }
     void setPath(const QString& path) { m_path = path; }
@@ -83,12 +95,10 @@ private:
 
     void fail(const QString& reason);
     void onUploadProgress(qint64 sent, qint64 total);
-    void takeResponse(QNetworkReply& reply);
-    void onTimeout();
-    void complete();
+    void complete(const HttpResult& result);
     QByteArray logRecord() const;
 
-    QNetworkAccessManager* m_network;
+    HttpClient& m_http;
     QString m_logDirectory;
     QUrl m_host;
     QString m_path;
@@ -100,7 +110,6 @@ private:
     bool m_started = false;
     bool m_busy = false;
     bool m_completed = false;
-    bool m_timedOut = false;
     QString m_statusText;
     QByteArray m_snapshot;
     QByteArray m_boundary;
@@ -110,7 +119,5 @@ private:
     QByteArray m_reasonPhrase;
     QList<std::pair<QByteArray, QByteArray>> m_replyHeaders;
     QByteArray m_response;
-
-    QPointer<QNetworkReply> m_reply;
-    QTimer* m_stallTimer = nullptr;
+    quint64 m_request = 0; // while it runs
 };

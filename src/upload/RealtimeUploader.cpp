@@ -1,7 +1,6 @@
 #include "upload/RealtimeUploader.h"
 
-#include "upload/HttpConnection.h"
-#include "upload/HttpReply.h"
+#include "upload/HttpClient.h"
 #include "upload/ReplyVerdict.h"
 
 #include <QTimer>
@@ -23,12 +22,13 @@ bool lessByKey(const UploadContact& a, const UploadContact& b)
 struct RealtimeUploader::Flight
 {
     UploadContact contact;
-    HttpConnection* connection = nullptr;
+    quint64 request = 0;
     QByteArray reportBody;
     QString password;
 };
 
-RealtimeUploader::RealtimeUploader(QObject* parent) : QObject(parent), m_retryTimer(new QTimer(this))
+RealtimeUploader::RealtimeUploader(HttpClient& http, QObject* parent)
+    : QObject(parent), m_http(http), m_retryTimer(new QTimer(this))
 {
     m_retryTimer->setSingleShot(true);
     connect(m_retryTimer, &QTimer::timeout, this, [this] {
@@ -172,25 +172,20 @@ void RealtimeUploader::start(UploadContact contact, const Credentials& credentia
     flight->contact = std::move(contact);
     flight->reportBody = request.reportBody;
     flight->password = credentials.password;
-    if (!m_idle.isEmpty()) {
-        flight->connection = m_idle.takeLast();
-    } else {
-        flight->connection = new HttpConnection(this);
-    }
     m_flights.append(flight);
-    HttpConnection* connection = flight->connection;
-    connect(connection, &HttpConnection::finished, this,
-            [this, flight](const HttpReply& reply) { onReply(flight, reply); });
     emit sending(flight->contact);
-    connection->post(m_endpoint, {ContentType}, request.body, m_timeout);
+    HttpRequest post;
+    post.url = m_endpoint;
+    post.headers = {ContentType};
+    post.body = request.body;
+    post.timeout = m_timeout;
+    flight->request = m_http.start(post, [this, flight](const HttpResult& reply) { onReply(flight, reply); });
 }
 
-void RealtimeUploader::onReply(Flight* flight, const HttpReply& reply)
+void RealtimeUploader::onReply(Flight* flight, const HttpResult& reply)
 {
     if (!m_flights.removeOne(flight))
         return;
-    flight->connection->disconnect(this);
-    m_idle.append(flight->connection);
     const std::unique_ptr<Flight> done(flight);
 
     emit replied(reply.body, flight->password);
@@ -274,9 +269,7 @@ QList<UploadContact> RealtimeUploader::abandonAll()
 {
     QList<UploadContact> abandoned = std::exchange(m_queue, {});
     for (Flight* flight : std::exchange(m_flights, {})) {
-        flight->connection->disconnect(this);
-        flight->connection->abort();
-        m_idle.append(flight->connection);
+        m_http.abort(flight->request);
         abandoned.append(std::move(flight->contact));
         delete flight;
     }

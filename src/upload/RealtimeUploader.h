@@ -11,9 +11,9 @@
 #include <chrono>
 #include <functional>
 
-class HttpConnection;
+class HttpClient;
 class QTimer;
-struct HttpReply;
+struct HttpResult;
 
 struct UploadContact
 {
@@ -62,7 +62,7 @@ public:
     // One contact that keeps drawing server errors must not block a contest.
     static constexpr int ServerErrorLimit = 5;
 
-    explicit RealtimeUploader(QObject* parent = nullptr);
+    explicit RealtimeUploader(HttpClient& http, QObject* parent = nullptr);
     ~RealtimeUploader() override;
 
     // An unusable address comes with the problem to show; nothing is sent then.
@@ -109,10 +109,11 @@ private:
 
     void pump();
     void start(UploadContact contact, const Credentials& credentials);
-    void onReply(Flight* flight, const HttpReply& reply);
+    void onReply(Flight* flight, const HttpResult& reply);
     void requeue(UploadContact contact);
     void verdictArrived();
 
+    HttpClient& m_http;
     QUrl m_endpoint;
     QString m_hostProblem;
     Credentials m_login;
@@ -122,7 +123,6 @@ private:
     std::chrono::milliseconds m_pause = FirstPause;
     QList<UploadContact> m_queue;
     QList<Flight*> m_flights;
-    QList<HttpConnection*> m_idle;
     QTimer* m_retryTimer = nullptr;
     QHash<quint64, int> m_serverErrors;
     QString m_retryReason;

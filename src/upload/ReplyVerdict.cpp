@@ -1,6 +1,6 @@
 #include "upload/ReplyVerdict.h"
 
-#include "upload/HttpReply.h"
+#include "upload/HttpClient.h"
 
 #include <QDateTime>
 #include <QLocale>
@@ -60,10 +60,10 @@ std::optional<std::chrono::seconds> parseRetryAfter(const QByteArray& value, con
     return std::chrono::seconds(std::max<qint64>(0, now.secsTo(when)));
 }
 
-Judgement judgeReply(const HttpReply& reply)
+Judgement judgeReply(const HttpResult& reply)
 {
     Judgement judgement;
-    if (reply.failure != HttpReply::Failure::None || !reply.whole) {
+    if (reply.failure != HttpResult::Failure::None || !reply.whole) {
         judgement.reason = reply.failureText.isEmpty()
                                ? QStringLiteral("The reply of the log service did not arrive whole")
                                : reply.failureText;
@@ -79,6 +79,19 @@ Judgement judgeReply(const HttpReply& reply)
         judgement.reason = statusReason(status);
         judgement.serverError = status >= 500;
         judgement.retryAfter = parseRetryAfter(reply.header("Retry-After"), QDateTime::currentDateTimeUtc());
+        return judgement;
+    }
+    if ((status >= 300 && status <= 399) || status == 404 || status == 405 || status == 410) {
+        // Say what answered: a network's login page or a moved service names itself.
+        const QString location = QString::fromLatin1(reply.header("Location").left(200));
+        judgement.reason =
+            (QStringLiteral("HTTP status %1 %2").arg(status).arg(QString::fromLatin1(reply.reasonPhrase)) +
+             QStringLiteral(" from the log service") +
+             (location.isEmpty() ? QString() : QStringLiteral(" (Location: %1)").arg(location)))
+                .simplified() +
+            QStringLiteral("; the CorvaneHost setting may be wrong");
+        judgement.serverError = true;
+        judgement.addressSuspect = true;
         return judgement;
     }
     if (status >= 200 && status <= 299 && isAcceptedReply(reply.body)) {

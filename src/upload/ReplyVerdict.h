@@ -7,7 +7,7 @@
 #include <chrono>
 #include <optional>
 
-struct HttpReply;
+struct HttpResult;
 
 // Only this much of a reply body is read and judged.
 inline constexpr int ReplyReadLimit = 1024;
@@ -29,14 +29,17 @@ enum class Verdict
 struct Judgement
 {
     Verdict verdict = Verdict::NoVerdict;
-    QString reason;                                   // one line; empty for an accepting reply
-    std::optional<std::chrono::seconds> retryAfter;   // from a Retry-After header, when one came
-    bool serverError = false;                         // HTTP 5xx
+    QString reason;                                 // one line; empty for an accepting reply
+    std::optional<std::chrono::seconds> retryAfter; // from a Retry-After header, when one came
+    bool serverError = false;                       // HTTP 5xx, 3xx, 404, 405 or 410
+    bool addressSuspect = false;                    // 3xx, 404, 405, 410: not the service answered
 };
 
 // Only a whole reply is judged; a failure of the connection, the time-out, a
-// cut reply, 408, 429 and every 5xx say nothing about the contact.
-Judgement judgeReply(const HttpReply& reply);
+// cut reply, 408, 429, every 5xx, and an answer from something other than the
+// service (a redirect to a network's login page, 404, 405, 410) say nothing
+// about the contact.
+Judgement judgeReply(const HttpResult& reply);
 
 // A Retry-After value (seconds, or an HTTP date counted from `now`).
 std::optional<std::chrono::seconds> parseRetryAfter(const QByteArray& value, const QDateTime& now);

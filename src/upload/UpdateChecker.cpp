@@ -1,14 +1,10 @@
 #include "upload/UpdateChecker.h"
 
-#include "upload/HttpTexts.h"
+#include "upload/HttpClient.h"
 #include "upload/ServiceAddress.h"
 
 #include <QList>
-#include <QNetworkAccessManager>
-#include <QNetworkReply>
-#include <QNetworkRequest>
 #include <QRegularExpression>
-#include <QTimer>
 
 #include <optional>
 
@@ -46,18 +42,12 @@ std::partial_ordering compareVersions(const QString& available, const QString& r
     return std::partial_ordering::equivalent;
 }
 
-UpdateChecker::UpdateChecker(QNetworkAccessManager* network, QObject* parent)
-    : QObject(parent), m_network(network)
-{
-}
+UpdateChecker::UpdateChecker(HttpClient& http, QObject* parent) : QObject(parent), m_http(http) {}
 
 UpdateChecker::~UpdateChecker()
 {
-    if (m_reply) {
-        m_reply->disconnect(this);
-        m_reply->abort();
-        m_reply->deleteLater();
-    }
+    if (m_request)
+        m_http.abort(m_request);
 }
 
 QUrl UpdateChecker::versionFileUrl(const QUrl& updateBase)
@@ -75,68 +65,33 @@ bool UpdateChecker::check(const QUrl& updateBase, const QString& runningVersion)
     if (isRunning())
         return false;
     m_running = runningVersion;
-    m_body.clear();
-    m_tooLong = false;
-    m_timedOut = false;
-
-    QNetworkRequest request(versionFileUrl(updateBase));
+    HttpRequest request;
+    request.url = versionFileUrl(updateBase);
+    request.post = false;
     // A cached copy could hide a release made since.
-    request.setAttribute(QNetworkRequest::CacheLoadControlAttribute, QNetworkRequest::AlwaysNetwork);
-    m_reply = m_network->get(request);
-    connect(m_reply, &QNetworkReply::readyRead, this, &UpdateChecker::take);
-    connect(m_reply, &QNetworkReply::finished, this, &UpdateChecker::complete);
-
-    if (!m_timer) {
-        m_timer = new QTimer(this);
-        m_timer->setSingleShot(true);
-        connect(m_timer, &QTimer::timeout, this, [this] {
-            m_timedOut = true;
-            if (m_reply)
-                m_reply->abort(); // emits finished(), which completes the check
-        });
-    }
-    m_timer->start(m_timeout);
+    request.headers = {"Cache-Control: no-cache"};
+    request.timeout = m_timeout;
+    request.bodyLimit = ReplyLimit + 1;
+    request.peer = QStringLiteral("the update host");
+    m_request = m_http.start(request, [this](const HttpResult& reply) { complete(reply); });
     return true;
 }
 
-void UpdateChecker::take()
+void UpdateChecker::complete(const HttpResult& reply)
 {
-    m_body += m_reply->read(ReplyLimit + 1 - m_body.size());
-    if (m_body.size() > ReplyLimit && !m_tooLong) {
-        m_tooLong = true;
-        m_reply->abort();
-    }
-}
-
-void UpdateChecker::complete()
-{
-    QNetworkReply* reply = m_reply;
-    if (!reply)
-        return;
-    m_timer->stop();
-    if (!m_tooLong && reply->isOpen())
-        m_body += reply->read(ReplyLimit + 1 - m_body.size());
-    reply->disconnect(this);
-    reply->deleteLater();
-    m_reply = nullptr;
-
+    m_request = 0;
     UpdateCheckResult result;
-    const int status = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt();
-    QByteArray body = m_body;
+    QByteArray body = reply.body;
     if (body.startsWith("\xEF\xBB\xBF"))
         body.remove(0, 3);
     const QString text = QString::fromUtf8(body).trimmed();
 
-    if (m_timedOut) {
-        result.failure =
-            QStringLiteral("No answer from the update host within %1").arg(HttpTexts::duration(m_timeout));
-    } else if (m_tooLong || m_body.size() > ReplyLimit) {
+    if (reply.failure != HttpResult::Failure::None) {
+        result.failure = reply.failureText;
+    } else if (reply.body.size() > ReplyLimit) {
         result.failure = QStringLiteral("The version file is too long to be a version");
-    } else if (reply->error() != QNetworkReply::NoError) {
-        result.failure =
-            QStringLiteral("The version file could not be fetched: %1").arg(reply->errorString());
-    } else if (status < 200 || status > 299) {
-        result.failure = QStringLiteral("HTTP status %1 for the version file").arg(status);
+    } else if (reply.status < 200 || reply.status > 299) {
+        result.failure = QStringLiteral("HTTP status %1 for the version file").arg(reply.status);
     } else {
         const std::partial_ordering order = compareVersions(text, m_running);
         if (order == std::partial_ordering::unordered) {

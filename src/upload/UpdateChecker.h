@@ -1,17 +1,15 @@
 #pragma once
 
 #include <QByteArray>
-#include <QNetworkReply>
 #include <QObject>
-#include <QPointer>
 #include <QString>
 #include <QUrl>
 
 #include <chrono>
 #include <compare>
 
-class QNetworkAccessManager;
-class QTimer;
+class HttpClient;
+struct HttpResult;
 
 // Versions are numbers joined by dots ("1.0.10"), compared as numbers field by
 // field, a missing field counting as 0; white space around the text (CR and LF
@@ -43,7 +41,7 @@ public:
     // A version file is a few bytes; anything longer is not one.
     static constexpr qsizetype ReplyLimit = 256;
 
-    explicit UpdateChecker(QNetworkAccessManager* network, QObject* parent = nullptr);
+    explicit UpdateChecker(HttpClient& http, QObject* parent = nullptr);
     ~UpdateChecker() override;
 
     static QUrl versionFileUrl(const QUrl& updateBase);
@@ -53,21 +51,16 @@ public:
 
     // Returns false, and starts nothing, while an earlier check runs.
     bool check(const QUrl& updateBase, const QString& runningVersion);
-    bool isRunning() const { return m_reply != nullptr; }
+    bool isRunning() const { return m_request != 0; }
 
 signals:
     void finished(const UpdateCheckResult& result);
 
 private:
-    void take();
-    void complete();
+    void complete(const HttpResult& reply);
 
-    QNetworkAccessManager* m_network;
+    HttpClient& m_http;
     std::chrono::milliseconds m_timeout = DefaultTimeout;
-    QPointer<QNetworkReply> m_reply;
-    QTimer* m_timer = nullptr;
+    quint64 m_request = 0; // while a check runs
     QString m_running;
-    QByteArray m_body;
-    bool m_tooLong = false;
-    bool m_timedOut = false;
 };

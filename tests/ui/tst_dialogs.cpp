@@ -11,6 +11,7 @@
 #include "station/Station.h"
 #include "status/StatusModel.h"
 #include "ui/frmMain.h"
+#include "upload/HttpClient.h"
 #include "upload/HttpFileUpload.h"
 #include "upload/RealtimeRequest.h"
 
@@ -303,6 +304,7 @@ private:
 
     std::unique_ptr<TempDir> m_dir;
     std::unique_ptr<ScriptedPrompter> m_prompter;
+    HttpClient m_http;
     std::unique_ptr<About> m_about;
 };
 
@@ -317,7 +319,7 @@ void TestAbout::open(const QUrl& updateBase)
     m_dir = std::make_unique<TempDir>();
     m_dir->write("Tarvex.ini", "[Settings]\r\nUpdateHost=" + updateBase.toString().toUtf8() + "\r\n");
     const Settings settings(m_dir->file("Tarvex.ini"), m_dir->file("DebugLog.txt"));
-    m_about = std::make_unique<About>(*m_prompter, QStringLiteral("/home/op/.local/share/Tarvex"), settings);
+    m_about = std::make_unique<About>(*m_prompter, m_http, QStringLiteral("/home/op/.local/share/Tarvex"), settings);
     m_about->show();
     QVERIFY(QTest::qWaitForWindowExposed(m_about.get()));
 }

@@ -1,15 +1,12 @@
 #include "FakeCorvane.h"
 #include "TempDir.h"
 #include "TestMain.h"
+#include "upload/HttpClient.h"
 #include "upload/HttpFileUpload.h"
 
 #include <QFile>
-#include <QNetworkAccessManager>
 #include <QSignalSpy>
 #include <QTest>
-#include <QTimer>
-
-#include <algorithm>
 
 using namespace std::chrono_literals;
 using Fault = FakeCorvane::Fault;
@@ -39,63 +36,9 @@ struct Rig
 
     TempDir dir;
     FakeCorvane fake;
-    QNetworkAccessManager network;
-    HttpFileUpload upload{&network, dir.path()};
+    HttpClient http;
+    HttpFileUpload upload{http, dir.path()};
     QSignalSpy finished{&upload, &HttpFileUpload::finished};
-};
-
-// A transfer that keeps going slowly: progress every 40 ms for a third of a
-// second, then the service's "OK".
-class TrickleReply final : public QNetworkReply
-{
-public:
-    explicit TrickleReply(QObject* parent) : QNetworkReply(parent)
-    {
-        setOpenMode(QIODevice::ReadOnly);
-        auto* clock = new QTimer(this);
-        connect(clock, &QTimer::timeout, this, [this, clock] {
-            if (++m_step <= 8) {
-                emit uploadProgress(m_step * 100, 800);
-                return;
-            }
-            clock->stop();
-            setAttribute(QNetworkRequest::HttpStatusCodeAttribute, 200);
-            m_body = "OK";
-            emit readyRead();
-            setFinished(true);
-            emit finished();
-        });
-        clock->start(40);
-    }
-    void abort() override
-    {
-        setError(OperationCanceledError, QStringLiteral("aborted"));
-        setFinished(true);
-        emit finished();
-    }
-    qint64 bytesAvailable() const override { return m_body.size() + QNetworkReply::bytesAvailable(); }
-
-protected:
-    qint64 readData(char* data, qint64 size) override
-    {
-        const qint64 taken = std::min<qint64>(size, m_body.size());
-        std::copy_n(m_body.constData(), taken, data);
-        m_body.remove(0, taken);
-        return taken;
-    }
-
-private:
-    int m_step = 0;
-    QByteArray m_body;
-};
-
-class TrickleNetwork final : public QNetworkAccessManager
-{
-protected:
-    QNetworkReply* createRequest(Operation, const QNetworkRequest&, QIODevice*) override
-    {
-        return new TrickleReply(this);
-    }
 };
 
 } // namespace
@@ -105,28 +48,31 @@ class TestHttpFileUpload : public QObject
     Q_OBJECT
 
 private slots:
+    void bodyIsWhatQHttpMultiPartSent();
     void sendsTheFieldsThenTheFileAsItWasAtStart();
     void endsOnceWhateverTheOutcome_data();
     void endsOnceWhateverTheOutcome();
     void unknownCharacterSetsKeepEveryByte();
-    void aSlowTransferThatProgressesIsNotStalled();
 };
 
-void TestHttpFileUpload::aSlowTransferThatProgressesIsNotStalled()
+void TestHttpFileUpload::bodyIsWhatQHttpMultiPartSent()
 {
-    TempDir dir;
-    dir.write(QStringLiteral("log.adi"), Contacts);
-    TrickleNetwork network;
-    HttpFileUpload upload(&network, dir.path());
-    upload.setHost(QUrl(QStringLiteral("http://127.0.0.1:9")));
-    upload.setPath(QStringLiteral("/putlogs.php"));
-    upload.AddFile(QStringLiteral("file"), dir.file(QStringLiteral("log.adi")));
-    upload.setTimeout(100ms); // far shorter than the whole transfer, longer than its quiet spells
-    QSignalSpy finished(&upload, &HttpFileUpload::finished);
-    QVERIFY(upload.Start());
-    QVERIFY(finished.wait());
-    QVERIFY2(upload.Completed(), qPrintable(upload.StatusText()));
-    QCOMPARE(upload.StatusCode(), 200);
+    const QByteArray boundary = "boundary_.oOo._C8dQqHp3LTKbd76B4e+yhkKRurYOSt+v";
+    const QByteArray sent = "--" + boundary +
+                            "\r\nContent-Disposition: form-data; name=\"email\"\r\n\r\n"
+                            "op@example.org\r\n--" +
+                            boundary +
+                            "\r\nContent-Disposition: form-data; "
+                            "name=\"a%22%0D%0A\"\r\n\r\ns3cret p\xC3\xA4ssword\r\n--" +
+                            boundary +
+                            "\r\nContent-Disposition: form-data; name=\"file\"; filename=\"log.adi\"\r\n"
+                            "Content-Type: application/octet-stream\r\n\r\n" +
+                            Contacts + "\r\n--" + boundary + "--\r\n";
+    QCOMPARE(multipartFormData({{"email", "op@example.org", {}},
+                                {QStringLiteral("a\"\r\n"), Password.toUtf8(), {}},
+                                {"file", Contacts, "log.adi"}},
+                               boundary),
+             sent);
 }
 
 void TestHttpFileUpload::sendsTheFieldsThenTheFileAsItWasAtStart()
@@ -142,15 +88,14 @@ void TestHttpFileUpload::sendsTheFieldsThenTheFileAsItWasAtStart()
 
     const FakeCorvane::Request& request = rig.fake.requests().first();
     QCOMPARE(request.target, QStringLiteral("/putlogs.php"));
-    const QList<FakeCorvane::Part> parts =
-        FakeCorvane::multipartParts(request.body, request.header("Content-Type"));
-    QCOMPARE(parts.size(), 4);
-    const QList<QByteArray> names{parts[0].name, parts[1].name, parts[2].name, parts[3].name};
-    QCOMPARE(names, (QList<QByteArray>{"email", "password", "callsign", "file"}));
-    QCOMPARE(parts[1].data, Password.toUtf8());
-    QCOMPARE(parts[3].filename, QByteArray("log.adi"));
-    QCOMPARE(parts[3].contentType, QByteArray("application/octet-stream"));
-    QCOMPARE(parts[3].data, Contacts);
+    const QByteArray boundary = request.header("Content-Type").split('"').value(1);
+    QCOMPARE(request.header("Content-Type"), "multipart/form-data; boundary=\"" + boundary + '"');
+    QVERIFY2(boundary.startsWith("boundary_.oOo._") && boundary.size() == 47, boundary);
+    QCOMPARE(request.body, multipartFormData({{"email", "op@example.org", {}},
+                                              {"password", Password.toUtf8(), {}},
+                                              {"callsign", "Q9XYZ", {}},
+                                              {"file", Contacts, "log.adi"}},
+                                             boundary));
 
     // The record of the exchange never holds the password.
     QVERIFY(rig.upload.SaveLog(QStringLiteral("DebugLog.txt")));
@@ -166,7 +111,7 @@ void TestHttpFileUpload::sendsTheFieldsThenTheFileAsItWasAtStart()
 void TestHttpFileUpload::endsOnceWhateverTheOutcome_data()
 {
     // clang-format off
-    QTest::addColumn<Reply>("reply"); // status 0: nobody listening
+    QTest::addColumn<Reply>("reply");
     QTest::addColumn<QString>("file");
     QTest::addColumn<bool>("completed");
     QTest::addColumn<QString>("statusText");
@@ -174,13 +119,9 @@ void TestHttpFileUpload::endsOnceWhateverTheOutcome_data()
     QTest::newRow("accepted") << Reply{200, "Received 2 QSOs"} << "log.adi" << true << "HTTP status 200 OK";
     QTest::newRow("refused") << Reply{500, "Database down"} << "log.adi" << true
                              << "HTTP status 500 Internal Server Error";
-    QTest::newRow("reply cut off")
-        << Reply{200, "Received 2 QSOs", 0ms, Fault::CloseHalfway} << "log.adi" << false
-        << "The server closed the connection before its reply was complete";
-    QTest::newRow("time-out") << Reply{200, {}, 0ms, Fault::NeverAnswer} << "log.adi" << false
-                              << "No progress for 200 ms; the upload was stopped";
-    QTest::newRow("connection refused") << Reply{0, {}} << "log.adi" << false
-                                        << "Could not reach the server: Connection refused";
+    // The time-out is a stall limit.
+    QTest::newRow("stalled") << Reply{200, {}, 0ms, Fault::NeverAnswer} << "log.adi" << false
+                              << "No progress with the server for 200 ms; the transfer was stopped";
     QTest::newRow("missing file") << Reply{} << "gone.adi" << false << "Cannot read";
     // clang-format on
 }
@@ -194,8 +135,6 @@ void TestHttpFileUpload::endsOnceWhateverTheOutcome()
 
     Rig rig(file);
     rig.fake.setReply(QStringLiteral("/putlogs.php"), reply);
-    if (reply.status == 0)
-        rig.fake.stopListening();
     rig.upload.setTimeout(200ms);
     const bool started = rig.upload.Start();
     QCOMPARE(started, file == QLatin1String("log.adi"));
@@ -212,7 +151,7 @@ void TestHttpFileUpload::endsOnceWhateverTheOutcome()
         QCOMPARE(rig.upload.StatusCode(), reply.status);
         QCOMPARE(rig.upload.ResponseBody(), reply.body);
     }
-    QCOMPARE(rig.fake.requests().size(), int(started && reply.status != 0));
+    QCOMPARE(rig.fake.requests().size(), int(started));
     QTRY_COMPARE(rig.fake.openRequests(), 0); // a stalled request is given up, not left hanging
 }
 

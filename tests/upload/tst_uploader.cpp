@@ -7,7 +7,7 @@
 #include "capture/ContactConverter.h"
 #include "outbox/DiskKeeper.h"
 #include "outbox/Outbox.h"
-#include "upload/HttpReply.h"
+#include "upload/HttpClient.h"
 #include "upload/RealtimeRequest.h"
 #include "upload/RealtimeUploader.h"
 #include "upload/ReplyVerdict.h"
@@ -165,9 +165,12 @@ void TestRequestTexts::onlyAWholeReplyAboutTheContactIsAVerdict_data()
     QTest::newRow("2xx without the words") << 201 << true << QByteArray("TOKEN") << Verdict::Refused;
     QTest::newRow("cut after OK") << 200 << false << QByteArray("OK, rec") << Verdict::NoVerdict;
     QTest::newRow("not whole, no failure named") << 200 << false << QByteArray("OK") << Verdict::NoVerdict;
-    QTest::newRow("redirect") << 301 << true << QByteArray("OK") << Verdict::Refused;
     QTest::newRow("bad request") << 400 << true << QByteArray("OK") << Verdict::Refused;
-    QTest::newRow("not found") << 404 << true << QByteArray("OK") << Verdict::Refused;
+    // Something other than the service answered: a network's login page, a moved service.
+    QTest::newRow("redirect") << 302 << true << QByteArray("OK") << Verdict::NoVerdict;
+    QTest::newRow("not found") << 404 << true << QByteArray("OK") << Verdict::NoVerdict;
+    QTest::newRow("method not allowed") << 405 << true << QByteArray("OK") << Verdict::NoVerdict;
+    QTest::newRow("gone") << 410 << true << QByteArray("OK") << Verdict::NoVerdict;
     QTest::newRow("unauthorised") << 401 << true << QByteArray() << Verdict::LoginRefused;
     QTest::newRow("forbidden") << 403 << true << QByteArray() << Verdict::LoginRefused;
     QTest::newRow("request time-out") << 408 << true << QByteArray("OK") << Verdict::NoVerdict;
@@ -182,18 +185,25 @@ void TestRequestTexts::onlyAWholeReplyAboutTheContactIsAVerdict()
     QFETCH(int, status);
     QFETCH(bool, whole);
     QFETCH(QByteArray, body);
-    HttpReply reply;
+    HttpResult reply;
     reply.status = status;
+    reply.reasonPhrase = "Found";
     reply.whole = whole;
     reply.body = body;
-    reply.headers = {{"Retry-After", "7"}};
+    reply.headers = {{"Retry-After", "7"}, {"Location", "https://portal.example/login"}};
     if (!whole && body != "OK") {
-        reply.failure = HttpReply::Failure::Cut;
+        reply.failure = HttpResult::Failure::Cut;
         reply.failureText = QStringLiteral("cut");
     }
     const Judgement judgement = judgeReply(reply);
     QTEST(judgement.verdict, "verdict");
-    QCOMPARE(judgement.serverError, status >= 500 && whole);
+    const bool addressSuspect = whole && (status == 302 || status == 404 || status == 405 || status == 410);
+    QCOMPARE(judgement.addressSuspect, addressSuspect);
+    QCOMPARE(judgement.serverError, (status >= 500 || addressSuspect) && whole);
+    if (status == 302)
+        QCOMPARE(judgement.reason,
+                 QStringLiteral("HTTP status 302 Found from the log service (Location: "
+                                "https://portal.example/login); the CorvaneHost setting may be wrong"));
     if (status == 429 || status == 503)
         QCOMPARE(judgement.retryAfter, std::optional(std::chrono::seconds(7)));
     QCOMPARE(parseRetryAfter("Wed, 21 Oct 2015 07:28:30 GMT",
@@ -234,7 +244,8 @@ struct Rig
     }
 
     FakeCorvane fake;
-    RealtimeUploader uploader;
+    HttpClient http;
+    RealtimeUploader uploader{http};
     QList<UploadResult> results;
 };
 

@@ -1,6 +1,9 @@
 #include "FakeCorvane.h"
 
+#include <QFile>
 #include <QHostAddress>
+#include <QSslKey>
+#include <QSslServer>
 #include <QTcpSocket>
 #include <QTimer>
 
@@ -20,6 +23,8 @@ QByteArray reasonPhrase(int status)
     switch (status) {
     case 200: return "OK";
     case 301: return "Moved Permanently";
+    case 302:
+        return "Found";
     case 400: return "Bad Request";
     case 401: return "Unauthorized";
     case 403: return "Forbidden";
@@ -135,7 +140,6 @@ FakeCorvane::FakeCorvane(QObject* parent) : QObject(parent)
 {
     m_replies.insert(QStringLiteral("/realtime.php"), {Reply{}});
     m_replies.insert(QStringLiteral("/putlogs.php"), {Reply{}});
-    connect(&m_server, &QTcpServer::newConnection, this, &FakeCorvane::accept);
 }
 
 FakeCorvane::~FakeCorvane()
@@ -143,17 +147,39 @@ FakeCorvane::~FakeCorvane()
     stopListening();
 }
 
+bool FakeCorvane::useTls(const QString& certificateFile, const QString& keyFile)
+{
+    QFile key(keyFile);
+    const QList<QSslCertificate> chain = QSslCertificate::fromPath(certificateFile);
+    if (chain.isEmpty() || !key.open(QIODevice::ReadOnly))
+        return false;
+    m_tls = QSslConfiguration::defaultConfiguration();
+    m_tls.setLocalCertificateChain(chain);
+    m_tls.setPrivateKey(QSslKey(&key, QSsl::Rsa));
+    return !m_tls.privateKey().isNull();
+}
+
 bool FakeCorvane::listen(quint16 port)
 {
-    if (!m_server.listen(QHostAddress::LocalHost, port))
+    if (m_tls.localCertificate().isNull()) {
+        m_server = std::make_unique<QTcpServer>();
+    } else {
+        auto server = std::make_unique<QSslServer>();
+        server->setSslConfiguration(m_tls);
+        m_server = std::move(server);
+    }
+    // Only once a TLS handshake is through.
+    connect(m_server.get(), &QTcpServer::pendingConnectionAvailable, this, &FakeCorvane::accept);
+    if (!m_server->listen(QHostAddress::LocalHost, port))
         return false;
-    m_port = m_server.serverPort();
+    m_port = m_server->serverPort();
     return true;
 }
 
 void FakeCorvane::stopListening()
 {
-    m_server.close();
+    if (m_server)
+        m_server->close();
     while (!m_connections.empty()) {
         QTcpSocket* socket = m_connections.begin()->first;
         drop(socket);
@@ -163,7 +189,9 @@ void FakeCorvane::stopListening()
 
 QUrl FakeCorvane::baseUrl() const
 {
-    return QUrl(QStringLiteral("http://127.0.0.1:%1").arg(m_port));
+    return QUrl(QStringLiteral("%1://127.0.0.1:%2")
+                    .arg(m_tls.localCertificate().isNull() ? QStringLiteral("http") : QStringLiteral("https"))
+                    .arg(m_port));
 }
 
 void FakeCorvane::setReply(const QString& path, const Reply& reply)
@@ -231,7 +259,7 @@ QList<FakeCorvane::Part> FakeCorvane::multipartParts(const QByteArray& body, con
 
 void FakeCorvane::accept()
 {
-    while (QTcpSocket* socket = m_server.nextPendingConnection()) {
+    while (QTcpSocket* socket = m_server->nextPendingConnection()) {
         m_connections[socket].id = ++m_connectionCount;
         connect(socket, &QTcpSocket::readyRead, this, [this, socket] { readRequests(socket); });
         connect(socket, &QTcpSocket::bytesWritten, this, [this, socket] { feedGarbage(socket); });
@@ -282,7 +310,8 @@ void FakeCorvane::readRequests(QTcpSocket* socket)
 
     request.method = QString::fromLatin1(requestLine[0]);
     request.target = QString::fromLatin1(requestLine[1]);
-    request.path = request.target.section(QLatin1Char('?'), 0, 0);
+    request.path = QUrl(request.target).path(QUrl::FullyEncoded);
+    request.head = connection.buffer.left(headersEnd);
     request.body = connection.buffer.mid(headersEnd + 4, length);
     request.connection = connection.id;
     connection.buffer.remove(0, headersEnd + 4 + length);
@@ -338,6 +367,32 @@ void FakeCorvane::answer(QTcpSocket* socket, const Reply& reply)
         send(socket, head(reply.status, chunked, false, reply.headers) + chunk(half));
         socket->disconnectFromHost();
         return;
+    case Fault::CutInChunk:
+        send(socket, head(reply.status, chunked, false, reply.headers) +
+                         QByteArray::number(reply.body.size(), 16) + "\r\n" + half);
+        socket->disconnectFromHost();
+        return;
+    case Fault::NotHttp:
+        send(socket, reply.body);
+        finishAnswer(socket);
+        return;
+    case Fault::Trickle: {
+        send(socket,
+             head(reply.status, contentLength(reply.body.size()), connection.closeAfter, reply.headers));
+        auto* clock = new QTimer(socket);
+        connect(clock, &QTimer::timeout, this, [this, socket, clock, rest = reply.body]() mutable {
+            if (!m_connections.contains(socket))
+                return;
+            send(socket, rest.left(1));
+            rest.remove(0, 1);
+            if (rest.isEmpty()) {
+                clock->deleteLater();
+                finishAnswer(socket);
+            }
+        });
+        clock->start(reply.delay);
+        return;
+    }
     case Fault::NoLength:
         send(socket, head(reply.status, {}, true, reply.headers) + reply.body);
         socket->disconnectFromHost();

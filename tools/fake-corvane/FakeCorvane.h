@@ -5,12 +5,14 @@
 #include <QList>
 #include <QMap>
 #include <QObject>
+#include <QSslConfiguration>
 #include <QString>
 #include <QTcpServer>
 #include <QUrl>
 
 #include <chrono>
 #include <map>
+#include <memory>
 #include <utility>
 
 class QTcpSocket;
@@ -18,7 +20,8 @@ class QTcpSocket;
 // The log service on loopback: a small HTTP/1.1 server that records every
 // request and answers each path with a configured reply, or with a fault.
 // "/realtime.php" and "/putlogs.php" answer 200 "OK" until told otherwise;
-// every other path gets 404.
+// every other path gets 404. It also takes requests as a proxy gets them
+// (absolute URLs, CONNECT), and speaks TLS when told to.
 class FakeCorvane final : public QObject
 {
     Q_OBJECT
@@ -27,8 +30,9 @@ public:
     struct Request
     {
         QString method;
-        QString path;   // without the query
+        QString path;   // without the query, also of an absolute target
         QString target; // as in the request line
+        QByteArray head; // the request line and the header lines as they came, without the blank line
         QList<std::pair<QByteArray, QByteArray>> headers;
         QByteArray body;
         int connection = 0; // serial number of the TCP connection that carried it
@@ -37,7 +41,8 @@ public:
         QByteArray header(const QByteArray& name) const;
     };
 
-    enum class Fault {
+    enum class Fault
+    {
         None,
         CloseHalfway, // the status line, the headers and half the body, then the connection closes
         Garbage,      // 200 with `garbageBytes` bytes of noise instead of `body`
@@ -46,6 +51,9 @@ public:
         CutChunked,   // chunked, the first half of the body in one chunk, then the connection closes
         NoLength,     // neither a length nor chunks: the body ends where the connection closes
         ResetHalfway, // the length announced, half the body, then the connection is reset
+        CutInChunk,   // chunked, a chunk of the whole body announced, half of it sent, then the close
+        NotHttp,      // `body` alone, without a status line
+        Trickle,      // the head, then the body one byte every `delay`
     };
 
     struct Reply
@@ -70,11 +78,13 @@ public:
     explicit FakeCorvane(QObject* parent = nullptr);
     ~FakeCorvane() override;
 
+    // Later listen() calls serve TLS with this certificate and key (PEM files).
+    bool useTls(const QString& certificateFile, const QString& keyFile);
     // On 127.0.0.1; port 0 lets the system pick.
     bool listen(quint16 port = 0);
     // Refuses new connections and drops the open ones, as a service that went away.
     void stopListening();
-    QString errorString() const { return m_server.errorString(); }
+    QString errorString() const { return m_server ? m_server->errorString() : QString(); }
     quint16 port() const { return m_port; }
     QUrl baseUrl() const;
 
@@ -118,7 +128,8 @@ private:
     void send(QTcpSocket* socket, const QByteArray& bytes);
     Reply nextReply(const QString& path);
 
-    QTcpServer m_server;
+    std::unique_ptr<QTcpServer> m_server;
+    QSslConfiguration m_tls;
     quint16 m_port = 0;
     QHash<QString, QList<Reply>> m_replies;
     std::map<QTcpSocket*, Connection> m_connections;
