@@ -16,6 +16,7 @@
 #include "upload/ServiceAddress.h"
 
 #include <QDir>
+#include <QEventLoop>
 #include <QFileInfo>
 #include <QTimer>
 
@@ -173,8 +174,14 @@ void Station::startThreads()
                 reportError(ErrorTitle::LoginRefused, reason + CrLf + LogText::safeReply(reply, password));
             });
     connect(m_uploader, &RealtimeUploader::serviceBack, this,
-            [this] { emit m_status->serviceBack(m_uploader->waitingCount()); });
+            [this] { emit m_status->serviceBack(m_outbox->waitingCount()); });
     connect(m_login, &LoginSource::changed, m_uploader, &RealtimeUploader::setLogin);
+    m_uploader->setSource([outbox = m_outbox.get()](quint64 key, int max) {
+        QList<UploadContact> contacts;
+        for (const Outbox::Entry& entry : outbox->waitingAfter(key, max))
+            contacts.append({entry.key, entry.record});
+        return contacts;
+    });
     connect(m_login, &LoginSource::problem, m_status, &StatusModel::fail);
     connect(m_login, &LoginSource::changed, this, [this](const Credentials& login) {
         m_status->change([&](StationState& s) { s.loginSet = RealtimeUploader::isLoginComplete(login); });
@@ -255,21 +262,15 @@ void Station::onReplayed(const Outbox::Replay& replay)
                                                  QDir::toNativeSeparators(m_paths.damagedOutbox())));
     if (!replay.problem.isEmpty())
         m_status->fail(firstLine(replay.problem));
-    const QList<Outbox::Entry> waiting = m_outbox->waitingAfter(m_lastQueued, std::numeric_limits<int>::max());
-    const qsizetype fromEarlier = waiting.size() - m_arrivedBeforeReplay.size();
-    if (!m_replayed && fromEarlier > 0) {
-        m_catchUpLeft = int(fromEarlier);
+    // Contacts an earlier run left go first: before this, nothing was sent.
+    if (!m_replayed && replay.waiting > m_arrivedBeforeReplay) {
+        m_catchUpLeft = replay.waiting - m_arrivedBeforeReplay;
         m_status->change([&](StationState& s) {
             s.catchUp = tr("%1 from the last run are being sent").arg(StatusModel::contacts(m_catchUpLeft));
         });
     }
     m_replayed = true;
-    for (const Outbox::Entry& entry : waiting) {
-        if (!m_arrivedBeforeReplay.remove(entry.key))
-            emit m_status->contactReceived(entry.key, entry.record, true);
-        m_uploader->enqueue({entry.key, entry.record});
-        m_lastQueued = entry.key;
-    }
+    m_uploader->readSource();
 }
 
 void Station::applyCaptureSettings()
@@ -372,12 +373,10 @@ void Station::handleBatch(const CaptureBatch& batch)
         } else if (contact.kind == DatagramKind::Contact) {
             emit m_status->contactReceived(contact.key, contact.record, contact.key != 0);
             // Before the replay they are read back from the outbox with the older ones.
-            if (contact.key > m_lastQueued && m_replayed) {
+            if (contact.key != 0 && m_replayed)
                 m_uploader->enqueue({contact.key, contact.record});
-                m_lastQueued = contact.key;
-            } else if (!m_replayed && contact.key != 0) {
-                m_arrivedBeforeReplay.insert(contact.key);
-            }
+            else if (contact.key != 0)
+                ++m_arrivedBeforeReplay; // read back with the older ones
         }
     }
     // Each datagram starts with a clear status line.
@@ -400,7 +399,7 @@ void Station::followUploader()
         s.hold = m_uploader->hold();
         s.holdReason = m_uploader->holdReason();
         s.nextTry = m_uploader->nextTry();
-        s.waiting = m_uploader->waitingCount();
+        s.waiting = m_outbox->waitingCount();
         s.inFlight = m_uploader->inFlight();
     });
 }
@@ -462,7 +461,19 @@ QStringList Station::stop()
     if (m_stopped || !m_started)
         return {};
     m_stopped = true;
-    // Nothing waits for the service: what is on its way stays in the outbox.
+    // What is on its way may end for a moment (a verdict now is no duplicate
+    // at the next start); the rest stays in the outbox.
+    m_uploader->stopStarting();
+    QEventLoop wait;
+    QTimer::singleShot(m_timings.exitGrace, &wait, &QEventLoop::quit);
+    const auto whenLanded = [this, &wait] {
+        if (m_uploader->inFlight() == 0)
+            wait.quit();
+    };
+    connect(m_uploader, &RealtimeUploader::holdChanged, &wait, whenLanded);
+    connect(m_uploader, &RealtimeUploader::finished, &wait, whenLanded, Qt::QueuedConnection);
+    if (m_uploader->inFlight() > 0)
+        wait.exec();
     m_uploader->abandonAll();
     if (m_countPending)
         storeCount();

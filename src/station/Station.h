@@ -8,7 +8,6 @@
 #include "upload/RealtimeUploader.h"
 
 #include <QObject>
-#include <QSet>
 #include <QThread>
 
 #include <chrono>
@@ -33,6 +32,8 @@ struct StationTimings
     // A change of the count is stored at once, unless one was stored less
     // than this long ago: then the latest follows when the time is up.
     std::chrono::milliseconds countStore{1000};
+    // Closing waits this long at most for uploads on their way.
+    std::chrono::milliseconds exitGrace{2000};
 };
 
 // The running station: the outbox, the capture and disk threads, the uploader,
@@ -110,8 +111,7 @@ private:
     quint16 m_reportedPort = 0;
     int m_catchUpLeft = 0; // of the contacts an earlier run left
     bool m_replayed = false;
-    quint64 m_lastQueued = 0; // keys rise with arrival
-    QSet<quint64> m_arrivedBeforeReplay;
+    int m_arrivedBeforeReplay = 0;
     bool m_started = false;
     bool m_stopped = false;
 };

@@ -25,6 +25,7 @@ struct RealtimeUploader::Flight
     quint64 request = 0;
     QByteArray reportBody;
     QString password;
+    quint64 acceptedBefore = 0; // contacts the service had taken when this one left
 };
 
 RealtimeUploader::RealtimeUploader(HttpClient& http, QObject* parent)
@@ -93,9 +94,44 @@ void RealtimeUploader::setPaused(bool paused)
 
 void RealtimeUploader::enqueue(UploadContact contact)
 {
-    requeue(std::move(contact));
+    // One read back from the source already, or one for which there is no room now.
+    if (contact.key <= m_lastKey)
+        return;
+    if (m_backlog || held() >= QueueLimit) {
+        m_backlog = true;
+        return;
+    }
+    m_lastKey = contact.key;
+    m_queue.append(std::move(contact));
     emit holdChanged();
     pump();
+}
+
+void RealtimeUploader::readSource()
+{
+    m_backlog = true;
+    refill();
+    emit holdChanged();
+    pump();
+}
+
+void RealtimeUploader::refill()
+{
+    const int room = QueueLimit - held();
+    if (!m_backlog || !m_source || room < QueueLimit / 2)
+        return;
+    const QList<UploadContact> more = m_source(m_lastKey, room);
+    for (const UploadContact& contact : more)
+        requeue(contact);
+    if (!more.isEmpty())
+        m_lastKey = more.last().key;
+    m_backlog = more.size() == room;
+}
+
+void RealtimeUploader::stopStarting()
+{
+    m_stopped = true;
+    m_retryTimer->stop();
 }
 
 void RealtimeUploader::requeue(UploadContact contact)
@@ -105,9 +141,9 @@ void RealtimeUploader::requeue(UploadContact contact)
     m_queue.insert(at, std::move(contact));
 }
 
-int RealtimeUploader::waitingCount() const
+int RealtimeUploader::held() const
 {
-    return int(m_queue.size() + m_flights.size());
+    return int(m_queue.size() + m_deferred.size() + m_flights.size());
 }
 
 UploadHold RealtimeUploader::hold() const
@@ -146,10 +182,11 @@ QString RealtimeUploader::holdReason() const
 
 void RealtimeUploader::pump()
 {
-    if (m_paused || !m_hostProblem.isEmpty() || m_loginRefused || m_retryTimer->isActive())
+    if (m_stopped || m_paused || !m_hostProblem.isEmpty() || m_loginRefused || m_retryTimer->isActive())
         return;
+    refill();
     const int limit = m_probing ? 1 : MaxInFlight;
-    while (m_flights.size() < limit && !m_queue.isEmpty()) {
+    while (m_flights.size() < limit && (!m_queue.isEmpty() || !m_deferred.isEmpty())) {
         if (!isLoginComplete(m_login)) {
             if (!m_loginMissing) {
                 m_loginMissing = true;
@@ -161,7 +198,7 @@ void RealtimeUploader::pump()
             m_loginMissing = false;
             emit holdChanged();
         }
-        start(m_queue.takeFirst(), m_login);
+        start(m_queue.isEmpty() ? m_deferred.takeFirst() : m_queue.takeFirst(), m_login);
     }
 }
 
@@ -172,6 +209,7 @@ void RealtimeUploader::start(UploadContact contact, const Credentials& credentia
     flight->contact = std::move(contact);
     flight->reportBody = request.reportBody;
     flight->password = credentials.password;
+    flight->acceptedBefore = m_accepted;
     m_flights.append(flight);
     emit sending(flight->contact);
     HttpRequest post;
@@ -204,6 +242,7 @@ void RealtimeUploader::onReply(Flight* flight, const HttpResult& reply)
     case Verdict::Refused:
         m_serverErrors.remove(key);
         result.accepted = judgement.verdict == Verdict::Accepted;
+        m_accepted += result.accepted ? 1 : 0;
         result.failure = judgement.reason;
         verdictArrived();
         emit finished(result);
@@ -220,35 +259,51 @@ void RealtimeUploader::onReply(Flight* flight, const HttpResult& reply)
         emit holdChanged();
         break;
     case Verdict::NoVerdict: {
-        const int serverErrors = judgement.serverError ? ++m_serverErrors[key] : 0;
-        if (!judgement.serverError)
+        // A busy service that says when to come back refuses nothing; a
+        // contact's server errors count once the service has taken another
+        // contact since its first one, so an outage never refuses anything.
+        if (!judgement.serverError) {
             m_serverErrors.remove(key);
-        if (serverErrors >= ServerErrorLimit) {
-            m_serverErrors.remove(key);
-            result.failure = tr("%1, %2 times in a row").arg(judgement.reason).arg(serverErrors);
-            emit finished(result);
-            break;
-        }
-        m_probing = false;
-        if (!m_retryTimer->isActive()) {
-            auto pause = m_pause;
-            if (judgement.retryAfter)
-                pause = std::min<std::chrono::milliseconds>(*judgement.retryAfter, LongestPause);
-            m_pause = std::min(m_pause * 2, m_longestPause);
-            m_retryReason = judgement.reason;
-            m_nextTry = QDateTime::currentDateTime().addMSecs(pause.count());
-            m_retryTimer->start(pause);
-            if (!m_outage) {
-                m_outage = true;
-                emit outageBegan(judgement.reason, result);
+        } else if (!judgement.retryAfter) {
+            if (!m_serverErrors.contains(key))
+                m_serverErrors.insert(key, {0, flight->acceptedBefore});
+            ServerErrors& errors = m_serverErrors[key];
+            if (m_accepted > errors.acceptedBefore && ++errors.count >= ServerErrorLimit) {
+                m_serverErrors.remove(key);
+                result.failure = tr("%1, %2 times in a row").arg(judgement.reason).arg(ServerErrorLimit);
+                emit finished(result);
+                break;
             }
         }
-        requeue(std::move(result.contact));
+        retryLater(judgement, result);
+        if (judgement.serverError) // behind the others: the next probe is the next contact
+            m_deferred.append(std::move(result.contact));
+        else
+            requeue(std::move(result.contact));
         emit holdChanged();
         break;
     }
     }
     pump();
+}
+
+void RealtimeUploader::retryLater(const Judgement& judgement, const UploadResult& first)
+{
+    m_probing = false;
+    if (m_retryTimer->isActive())
+        return;
+    // Never sooner than the first pause, whatever Retry-After says.
+    const auto pause = judgement.retryAfter
+                           ? std::clamp<std::chrono::milliseconds>(*judgement.retryAfter, m_firstPause, m_longestPause)
+                           : m_pause;
+    m_pause = std::min(m_pause * 2, m_longestPause);
+    m_retryReason = judgement.reason;
+    m_nextTry = QDateTime::currentDateTime().addMSecs(pause.count());
+    m_retryTimer->start(pause);
+    if (!m_outage) {
+        m_outage = true;
+        emit outageBegan(judgement.reason, first);
+    }
 }
 
 void RealtimeUploader::verdictArrived()
@@ -267,7 +322,7 @@ void RealtimeUploader::verdictArrived()
 
 QList<UploadContact> RealtimeUploader::abandonAll()
 {
-    QList<UploadContact> abandoned = std::exchange(m_queue, {});
+    QList<UploadContact> abandoned = std::exchange(m_queue, {}) + std::exchange(m_deferred, {});
     for (Flight* flight : std::exchange(m_flights, {})) {
         m_http.abort(flight->request);
         abandoned.append(std::move(flight->contact));

@@ -12,6 +12,7 @@
 #include <functional>
 
 class HttpClient;
+struct Judgement;
 class QTimer;
 struct HttpResult;
 
@@ -45,11 +46,17 @@ enum class UploadHold
 };
 
 // Posts contacts to /realtime.php without ever blocking the event loop, in
-// arrival order, at most MaxInFlight at once. A reply about the contact is a
-// verdict (finished()); anything else (no connection, a time-out, a cut
-// reply, 408, 429, 5xx) leaves the contact waiting in its place, and the
+// arrival order, at most MaxInFlight at once, holding at most QueueLimit
+// records: the rest are read back from the source (the outbox) in key order.
+// A reply about the contact is a verdict (finished()); anything else (no
+// connection, a time-out, a cut reply, 408, 429, 5xx, an answer from
+// something other than the service) leaves the contact waiting, and the
 // queue goes on after a pause that doubles from FirstPause up to
-// LongestPause, one contact first to probe.
+// LongestPause (a Retry-After may lengthen it, never shorten it), one
+// contact at a time probing until a verdict comes. A contact that draws
+// server errors goes behind the others, so it never blocks them; its errors
+// count only while the service takes other contacts, and ServerErrorLimit
+// of them in a row refuse it.
 class RealtimeUploader final : public QObject
 {
     Q_OBJECT
@@ -61,6 +68,9 @@ public:
     static constexpr std::chrono::milliseconds LongestPause{60000};
     // One contact that keeps drawing server errors must not block a contest.
     static constexpr int ServerErrorLimit = 5;
+    static constexpr int QueueLimit = 256;
+    // Up to `max` waiting contacts with keys above `key`, oldest first.
+    using Source = std::function<QList<UploadContact>(quint64 key, int max)>;
 
     explicit RealtimeUploader(HttpClient& http, QObject* parent = nullptr);
     ~RealtimeUploader() override;
@@ -79,12 +89,20 @@ public:
         return {m_firstPause, m_longestPause};
     }
     void setPaused(bool paused);
+    void setSource(Source source) { m_source = std::move(source); }
+    // A contact just stored; one the queue has no room for is read back later.
     void enqueue(UploadContact contact);
+    // The source holds contacts beyond those handed in (an earlier run's):
+    // from now on they are read from it, oldest first.
+    void readSource();
+    // Closing: nothing more is started; what is on its way still ends.
+    void stopStarting();
     // Stops every unfinished request without a signal and hands the contacts
     // back in arrival order; they stay in the outbox for the next start.
     QList<UploadContact> abandonAll();
 
-    int waitingCount() const;
+    // Contacts held here: queued, put behind, or on their way.
+    int held() const;
     int inFlight() const { return int(m_flights.size()); }
     UploadHold hold() const;
     QString holdReason() const;
@@ -111,7 +129,9 @@ private:
     void start(UploadContact contact, const Credentials& credentials);
     void onReply(Flight* flight, const HttpResult& reply);
     void requeue(UploadContact contact);
+    void refill();
     void verdictArrived();
+    void retryLater(const Judgement& judgement, const UploadResult& first);
 
     HttpClient& m_http;
     QUrl m_endpoint;
@@ -121,10 +141,20 @@ private:
     std::chrono::milliseconds m_firstPause = FirstPause;
     std::chrono::milliseconds m_longestPause = LongestPause;
     std::chrono::milliseconds m_pause = FirstPause;
-    QList<UploadContact> m_queue;
+    QList<UploadContact> m_queue;    // in key order
+    QList<UploadContact> m_deferred; // drew server errors: after the others
     QList<Flight*> m_flights;
+    Source m_source;
+    quint64 m_lastKey = 0; // the newest key ever queued
+    bool m_backlog = false; // the source holds contacts past m_lastKey
+    quint64 m_accepted = 0;
     QTimer* m_retryTimer = nullptr;
-    QHash<quint64, int> m_serverErrors;
+    struct ServerErrors
+    {
+        int count = 0;
+        quint64 acceptedBefore = 0; // when the first came
+    };
+    QHash<quint64, ServerErrors> m_serverErrors;
     QString m_retryReason;
     QString m_loginReason;
     QDateTime m_nextTry;
@@ -133,4 +163,5 @@ private:
     bool m_loginMissing = false;
     bool m_outage = false;
     bool m_probing = false;
+    bool m_stopped = false;
 };

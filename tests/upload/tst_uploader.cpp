@@ -15,6 +15,7 @@
 
 #include <QRegularExpression>
 #include <QSignalSpy>
+#include <QElapsedTimer>
 #include <QTest>
 #include <QUrl>
 
@@ -258,7 +259,11 @@ class TestRealtimeUploader : public QObject
 private slots:
     void fourAtATimeInArrivalOrder();
     void anOutageHoldsContactsUntilTheServiceAnswers();
-    void fiveServerErrorsInARowRefuseTheContact();
+    void aBusyServiceRefusesNothing_data();
+    void aBusyServiceRefusesNothing();
+    void aContactDrawingServerErrorsNeverBlocksTheRest_data();
+    void aContactDrawingServerErrorsNeverBlocksTheRest();
+    void theQueueIsBoundedAndReadsTheRestFromTheSource();
     void theLoginIsWaitedForAndReadAtEachTry();
     void pausedOrWithoutAnAddressNothingIsSent();
 };
@@ -268,7 +273,7 @@ void TestRealtimeUploader::fourAtATimeInArrivalOrder()
     Rig rig;
     rig.fake.setReply(QStringLiteral("/realtime.php"), {200, "OK", 200ms});
     rig.send(1, 9);
-    QCOMPARE(rig.uploader.waitingCount(), 9);
+    QCOMPARE(rig.uploader.held(), 9);
     QTRY_COMPARE(rig.results.size(), 9);
     QCOMPARE(rig.fake.maxOpenRequests(), 4);
     QList<int> sent = rig.sent();
@@ -276,9 +281,14 @@ void TestRealtimeUploader::fourAtATimeInArrivalOrder()
     std::sort(sent.begin(), sent.begin() + 4);
     std::sort(sent.begin() + 4, sent.begin() + 8);
     QCOMPARE(sent, QList<int>({1, 2, 3, 4, 5, 6, 7, 8, 9}));
-    QCOMPARE(rig.fake.requests().first().header("Content-Type"),
-             QByteArray("application/x-www-form-urlencoded"));
-    QCOMPARE(rig.uploader.waitingCount(), 0);
+    QCOMPARE(rig.fake.requests().first().header("Content-Type"), QByteArray("application/x-www-form-urlencoded"));
+    QCOMPARE(rig.uploader.held(), 0);
+    // Closing: what is on its way lands, nothing more starts.
+    rig.send(10, 15);
+    rig.uploader.stopStarting();
+    QTRY_COMPARE(rig.results.size(), 13);
+    QTest::qWait(300);
+    QCOMPARE(rig.results.size(), 13);
 }
 
 void TestRealtimeUploader::anOutageHoldsContactsUntilTheServiceAnswers()
@@ -300,43 +310,108 @@ void TestRealtimeUploader::anOutageHoldsContactsUntilTheServiceAnswers()
     rig.send(1, 6);
     QTRY_COMPARE(rig.uploader.hold(), UploadHold::Retrying);
     QVERIFY(rig.uploader.holdReason().startsWith(QStringLiteral("Could not reach the log service")));
-    QVERIFY(rig.uploader.nextTry().isValid());
     QTRY_VERIFY(pauses.size() >= 4);
     QVERIFY2(pauses[0] <= 20 && pauses[1] > 20 && pauses[2] > 40 && pauses[3] > 40 && pauses[3] <= 80,
              qPrintable(QString::number(pauses[0]) + ' ' + QString::number(pauses[1]) + ' ' +
                         QString::number(pauses[2]) + ' ' + QString::number(pauses[3])));
     QCOMPARE(outages.size(), 1);
     QVERIFY(rig.results.isEmpty());
-    QCOMPARE(rig.uploader.waitingCount(), 6);
+    QCOMPARE(rig.uploader.held(), 6);
 
     rig.fake.setReplies(QStringLiteral("/realtime.php"), {{503, "Busy"}, {200, "Duplicate"}});
     QVERIFY(rig.fake.listen(port));
     QTRY_COMPARE(rig.results.size(), 6);
     for (const UploadResult& result : std::as_const(rig.results))
         QVERIFY(result.accepted);
-    QCOMPARE(rig.sent().mid(0, 2), QList<int>({1, 1})); // the oldest probes, alone, until it is taken
+    QCOMPARE(rig.sent().mid(0, 2), QList<int>({1, 2})); // one probe at a time; a server error puts it behind
     QCOMPARE(outages.size(), 1);
     QCOMPARE(back.size(), 1);
     QCOMPARE(rig.uploader.hold(), UploadHold::None);
 }
 
-void TestRealtimeUploader::fiveServerErrorsInARowRefuseTheContact()
+void TestRealtimeUploader::aBusyServiceRefusesNothing_data()
+{
+    QTest::addColumn<Reply>("busy");
+    const QList<std::pair<QByteArray, QByteArray>> now{{"Retry-After", "0"}};
+    QTest::newRow("503, come back now") << Reply{503, "Busy", 0ms, Fault::None, 0, now};
+    QTest::newRow("429, come back now") << Reply{429, "Slow down", 0ms, Fault::None, 0, now};
+    QTest::newRow("500 and nothing taken") << Reply{500, "Internal Server Error"};
+    QTest::newRow("a login page") << Reply{302, "", 0ms, Fault::None, 0, {{"Location", "http://portal/"}}};
+}
+
+// However long the service is busy, no contact is refused for it, and no
+// try comes sooner than the first pause after the last.
+void TestRealtimeUploader::aBusyServiceRefusesNothing()
+{
+    QFETCH(Reply, busy);
+    Rig rig;
+    rig.fake.setReplies(QStringLiteral("/realtime.php"), QList<Reply>(12, busy) << Reply{});
+    QList<qint64> arrivals;
+    QElapsedTimer clock;
+    clock.start();
+    connect(&rig.fake, &FakeCorvane::requestReceived, this, [&] { arrivals << clock.elapsed(); });
+    rig.send(1, 3);
+    QTRY_COMPARE(rig.results.size(), 3);
+    for (const UploadResult& result : std::as_const(rig.results))
+        QVERIFY2(result.accepted, qPrintable(result.failure));
+    for (int i = 3; i < 12; ++i) // the first three went together, before anything was known
+        QVERIFY2(arrivals[i] - arrivals[i - 1] >= 18, qPrintable(QString::number(arrivals[i] - arrivals[i - 1])));
+}
+
+void TestRealtimeUploader::aContactDrawingServerErrorsNeverBlocksTheRest_data()
+{
+    QTest::addColumn<QList<Reply>>("poison"); // what contact 2 draws, the last repeating
+    QTest::addColumn<QString>("failure");     // empty: accepted in the end
+    const Reply error{500, "Internal Server Error"};
+    QTest::newRow("five in a row refuse it") << QList<Reply>{error} << "HTTP status 500 from the log service, 5 times in a row";
+    QTest::newRow("another failure in between starts the count again")
+        << (QList<Reply>(4, error) << Reply{200, "OK", 0ms, Fault::CloseHalfway} << QList<Reply>(4, error) << Reply{})
+        << "";
+}
+
+void TestRealtimeUploader::aContactDrawingServerErrorsNeverBlocksTheRest()
+{
+    QFETCH(QList<Reply>, poison);
+    QFETCH(QString, failure);
+    Rig rig;
+    rig.fake.setResponder([&poison](const FakeCorvane::Request& request) -> std::optional<Reply> {
+        if (FakeCorvane::formFields(request.body).value("adif") != "2")
+            return Reply{};
+        return poison.size() > 1 ? poison.takeFirst() : poison.first();
+    });
+    rig.send(1, 6);
+    QTRY_COMPARE(rig.results.size(), 6);
+    for (const UploadResult& result : std::as_const(rig.results)) {
+        const bool poisoned = result.contact.key == 2;
+        QCOMPARE(result.accepted, !poisoned || failure.isEmpty());
+        if (poisoned)
+            QCOMPARE(result.failure, failure);
+    }
+    QVERIFY(rig.results.first().contact.key != 2); // the others did not wait for it
+}
+
+void TestRealtimeUploader::theQueueIsBoundedAndReadsTheRestFromTheSource()
 {
     Rig rig;
-    rig.fake.setReplies(QStringLiteral("/realtime.php"),
-                        QList<Reply>(5, Reply{500, "Internal Server Error"})
-                            << Reply{503, "Busy", 0ms, Fault::None, 0, {{"Retry-After", "1"}}} << Reply{});
-    rig.send(1, 1);
-    QTRY_COMPARE(rig.results.size(), 1);
-    rig.send(2, 2);
-    QCOMPARE(rig.results[0].contact.key, 1u);
-    QVERIFY(!rig.results[0].accepted);
-    QCOMPARE(rig.results[0].failure,
-             QStringLiteral("HTTP status 500 from the log service, 5 times in a row"));
-    // The next one goes on; a Retry-After of its answer is honoured.
-    const auto wait = [&rig] { return QDateTime::currentDateTime().msecsTo(rig.uploader.nextTry()); };
-    QTRY_VERIFY(rig.fake.requests().size() == 6 && wait() > 500);
-    QVERIFY(wait() <= 1000);
+    const int total = 3 * RealtimeUploader::QueueLimit;
+    int mostAsked = 0;
+    rig.uploader.setSource([&](quint64 key, int max) {
+        mostAsked = std::max(mostAsked, max);
+        QList<UploadContact> contacts;
+        for (quint64 k = key + 1; k <= quint64(total) && contacts.size() < max; ++k)
+            contacts.append({k, QString::number(k)});
+        return contacts;
+    });
+    rig.uploader.readSource();
+    QVERIFY(rig.uploader.held() <= RealtimeUploader::QueueLimit);
+    rig.send(total - 1, total); // stored meanwhile: read back in turn, not twice
+    QTRY_COMPARE(rig.results.size(), total);
+    QVERIFY(mostAsked <= RealtimeUploader::QueueLimit);
+    QList<int> sent = rig.sent();
+    std::sort(sent.begin(), sent.end());
+    QCOMPARE(sent.size(), total);
+    QCOMPARE(sent.last(), total);
+    QCOMPARE(std::unique(sent.begin(), sent.end()), sent.end());
 }
 
 void TestRealtimeUploader::theLoginIsWaitedForAndReadAtEachTry()

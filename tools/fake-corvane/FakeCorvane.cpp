@@ -323,7 +323,8 @@ void FakeCorvane::readRequests(QTcpSocket* socket)
     connection.waiting = true;
     m_maxOpen = std::max(m_maxOpen, ++m_open);
 
-    const Reply reply = nextReply(request.path);
+    const std::optional<Reply> own = m_responder ? m_responder(request) : std::nullopt;
+    const Reply reply = own ? *own : nextReply(request.path);
     m_requests.append(request);
     emit requestReceived(request);
 

@@ -11,6 +11,8 @@
 #include <QUrl>
 
 #include <chrono>
+#include <functional>
+#include <optional>
 #include <map>
 #include <memory>
 #include <utility>
@@ -91,6 +93,11 @@ public:
     void setReply(const QString& path, const Reply& reply);
     // Taken one per request in this order; the last one repeats.
     void setReplies(const QString& path, const QList<Reply>& replies);
+    // Asked first for every request: a reply of its own, or none for the usual one.
+    void setResponder(std::function<std::optional<Reply>(const Request&)> responder)
+    {
+        m_responder = std::move(responder);
+    }
 
     const QList<Request>& requests() const { return m_requests; }
     // Received and not yet answered, now and at the most.
@@ -134,6 +141,7 @@ private:
     QHash<QString, QList<Reply>> m_replies;
     std::map<QTcpSocket*, Connection> m_connections;
     QList<Request> m_requests;
+    std::function<std::optional<Reply>(const Request&)> m_responder;
     int m_connectionCount = 0;
     int m_open = 0;
     int m_maxOpen = 0;
