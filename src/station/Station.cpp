@@ -142,7 +142,10 @@ void Station::startThreads()
         m_status->fail(text);
     });
     connect(m_keeper, &DiskKeeper::kept, this, [this](quint64 key) {
-        m_status->change([](StationState& s) { ++s.kept; });
+        m_status->change([this](StationState& s) {
+            ++s.kept;
+            s.waiting = m_outbox->waitingCount();
+        });
         emit m_status->contactKept(key);
     });
     connect(m_keeper, &DiskKeeper::heldChanged, this, [this](int count, const QString& reason) {

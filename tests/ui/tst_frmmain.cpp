@@ -219,7 +219,7 @@ void TestFrmMain::statusLinesFollowTheStation()
     QTRY_VERIFY(failure->text().endsWith(" Refused Q9XYZ: Invalid Callsign - a long reason that goes on and on"));
     QVERIFY(failure->wordWrap()); // never cut off: it wraps
     QCOMPARE(rig.label("StatusPanel1")->text(), QStringLiteral("Uploading Data Returned Error's"));
-    QVERIFY(rig.label("lblCounts")->text().startsWith("Accepted 0 · Waiting 0 · Refused 1"));
+    QTRY_VERIFY(rig.label("lblCounts")->text().startsWith("Accepted 0 · Waiting 0 · Refused 1 · In file 1"));
     QVERIFY(rig.find<QMenu>("mnuError")->menuAction()->isVisible());
     QVERIFY(rig.timer()->isActive());
 
