@@ -1,18 +1,14 @@
 #include "ui/ManualUpload.h"
 
-#include "BuildInfo.h"
 #include "logs/ErrorLog.h"
 #include "logs/LogText.h"
 #include "settings/LoginSource.h"
 #include "station/Station.h"
 #include "ui/Prompter.h"
+#include "upload/AdifFileUpload.h"
 #include "upload/HttpFileUpload.h"
-#include "upload/RealtimeRequest.h"
-#include "upload/ServiceAddress.h"
 
 #include <QAction>
-#include <QFile>
-#include <QFileInfo>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMenu>
@@ -28,51 +24,6 @@ const QString ErrorHeading =
     QStringLiteral("An Error has occured in uploading your file to the Corvane Server.\r\n"
                    "Please wait for a few minutes and try the upload again.\r\n");
 const QString ErrorFooter = QStringLiteral("The error information has been saved to the ErrorLog.txt file.");
-constexpr std::chrono::milliseconds UploadTimeout{60000};
-
-// Why `path` cannot be sent, or nothing when it names a readable file.
-std::optional<QString> unreadableReason(const QString& path)
-{
-    const QFileInfo info(path);
-    if (!info.exists())
-        return QStringLiteral("there is no such file.");
-    if (info.isDir())
-        return QStringLiteral("it is a folder, not a file.");
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly))
-        return file.errorString();
-    return std::nullopt;
-}
-
-enum class Removal
-{
-    Deleted,
-    Grew,
-    Changed,
-    Failed
-};
-
-// Contacts appended since the upload are on no server yet, so the file goes
-// only while it still holds exactly the bytes that were sent.
-Removal removeIfUnchanged(const QString& path, const QByteArray& sent, QString& error)
-{
-    QFile file(path);
-    if (!file.exists())
-        return Removal::Deleted;
-    if (!file.open(QIODevice::ReadOnly)) {
-        error = file.errorString();
-        return Removal::Failed;
-    }
-    const QByteArray now = file.readAll();
-    file.close();
-    if (now != sent)
-        return now.startsWith(sent) ? Removal::Grew : Removal::Changed;
-    if (!file.remove()) {
-        error = file.errorString();
-        return Removal::Failed;
-    }
-    return Removal::Deleted;
-}
 
 } // namespace
 
@@ -109,7 +60,7 @@ void ManualUpload::cmbProcessandUpload_Click()
         setStatus(tr("Choose the ADIF file to upload first: click \"...\" or type its path."));
         return;
     }
-    if (const std::optional<QString> reason = unreadableReason(path)) {
+    if (const std::optional<QString> reason = AdifFileUpload::problemWith(path, true)) {
         m_prompter.message(m_window,
                            QStringLiteral("The file") + CrLf + path + CrLf +
                                QStringLiteral("could not be read: ") + *reason + CrLf +
@@ -117,6 +68,14 @@ void ManualUpload::cmbProcessandUpload_Click()
                            QString(), Prompter::Buttons::Ok, Prompter::Icon::Critical);
         return;
     }
+    // Anything else would be sent as it is, and the service would say so only by mail.
+    if (AdifFileUpload::problemWith(path, false) &&
+        m_prompter.message(m_window,
+                           QStringLiteral("The file") + CrLf + path + CrLf +
+                               tr("holds no ADIF records (no <EOR>). Upload it anyway?"),
+                           QString(), Prompter::Buttons::YesNo, Prompter::Icon::Exclamation,
+                           Prompter::Answer::No) != Prompter::Answer::Yes)
+        return;
     UploadToCorvane(path);
 }
 
@@ -126,26 +85,15 @@ void ManualUpload::UploadToCorvane(const QString& path)
     setButtonsEnabled(false);
     m_uploadedPath = path;
 
-    const ServiceBase service = resolveServiceBase(
-        SettingKey::ServiceHost, m_station.settings().GetSettings(SettingKey::ServiceHost, QString()),
-        QString::fromUtf8(BuildInfo::ServiceHost));
-    if (!service.problem.isEmpty()) {
-        m_prompter.message(m_window, service.problem, QString(), Prompter::Buttons::Ok,
-                           Prompter::Icon::Critical);
+    QString problem;
+    HttpFileUpload* upload = AdifFileUpload::make(m_station.http(), m_station.settings(), m_station.paths().directory(),
+                                                  m_station.login().current(), path, &problem, this);
+    if (!upload) {
+        m_prompter.message(m_window, problem, QString(), Prompter::Buttons::Ok, Prompter::Icon::Critical);
         setButtonsEnabled(true);
         return;
     }
-    auto* upload = new HttpFileUpload(m_station.http(), m_station.paths().directory(), this);
     m_active = upload;
-    const Credentials& login = m_station.login().current();
-    upload->setHost(service.url);
-    upload->setTimeout(UploadTimeout);
-    upload->setPath(QStringLiteral("/putlogs.php"));
-    upload->AddField(QStringLiteral("email"), login.email);
-    upload->AddField(QStringLiteral("password"), login.password);
-    upload->AddField(QStringLiteral("callsign"), login.callsign);
-    upload->AddField(QStringLiteral("api"), QString::fromLatin1(ApplicationKey));
-    upload->AddFile(QStringLiteral("file"), path);
 
     connect(upload, &HttpFileUpload::progress, this, [this, upload] {
         setStatus(QStringLiteral("Uploading File %1% %2/%3")
@@ -168,8 +116,7 @@ void ManualUpload::uploadFinished()
     // Not deleted inside its own signal, nor by the dialogs' event loops below.
     upload->deleteLater();
 
-    const QString replyText =
-        HttpFileUpload::DecodeText(upload->ResponseBody(), QStringLiteral("iso-8859-1"));
+    const QString replyText = AdifFileUpload::replyText(*upload);
     if (upload->Completed() && upload->StatusCode() == 200) {
         m_prompter.message(
             m_window,
@@ -182,19 +129,17 @@ void ManualUpload::uploadFinished()
         setStatus(QStringLiteral("Uploading Data Complete"));
         offerToDelete(upload->fileSnapshot());
     } else {
-        const bool refused = upload->Completed();
-        if (refused)
-            upload->SaveLog(QString::fromLatin1(AppPaths::DebugLogName));
-        const QString text = refused
+        const QString report = AdifFileUpload::errorReport(*upload);
+        const QString text = upload->Completed()
                                  ? ErrorHeading + ErrorFooter
                                  : ErrorHeading +
                                        QStringLiteral(" If the problem continues try going to the Corvane "
                                                       "website\r\nand try uploading it there..\r\n") +
                                        ErrorFooter;
-        m_prompter.message(m_window, text, QString(), Prompter::Buttons::Ok, Prompter::Icon::Critical);
+        m_prompter.message(m_window, text + CrLf + CrLf + tr("What went wrong: %1").arg(AdifFileUpload::failure(*upload)),
+                           QString(), Prompter::Buttons::Ok, Prompter::Icon::Critical);
         setStatus(FailedStatus);
-        // A failure without a reply body would leave an empty report; say what failed instead.
-        m_station.reportError(ErrorTitle::ServiceError, replyText.isEmpty() ? upload->StatusText() : replyText);
+        m_station.reportError(ErrorTitle::ServiceError, report);
     }
     setButtonsEnabled(true);
 }
@@ -211,17 +156,17 @@ void ManualUpload::offerToDelete(const QByteArray& sent)
                                Prompter::Buttons::Ok, Prompter::Icon::Exclamation);
         };
         QString error;
-        switch (removeIfUnchanged(path, sent, error)) {
-        case Removal::Deleted:
+        switch (AdifFileUpload::removeIfUnchanged(path, sent, &error)) {
+        case AdifFileUpload::Removal::Deleted:
             break;
-        case Removal::Grew:
+        case AdifFileUpload::Removal::Grew:
             tell(QStringLiteral(
                 "received new contacts since the upload and was kept, so that they are not lost."));
             break;
-        case Removal::Changed:
+        case AdifFileUpload::Removal::Changed:
             tell(QStringLiteral("changed since the upload and was kept, so that nothing in it is lost."));
             break;
-        case Removal::Failed:
+        case AdifFileUpload::Removal::Failed:
             tell(QStringLiteral("could not be deleted: ") + error);
             // Still named in the box, so the user sees which file is left.
             return;

@@ -55,6 +55,7 @@ private slots:
     }
     void browseFillsOrKeepsThePath();
     void nothingIsSentWithoutAFile();
+    void aFileWithoutRecordsAsksFirst();
     void accepted_data();
     void accepted();
     void failed_data();
@@ -148,6 +149,23 @@ void TestManualUpload::nothingIsSentWithoutAFile()
     QVERIFY(m_upload->isEnabled());
 }
 
+void TestManualUpload::aFileWithoutRecordsAsksFirst()
+{
+    m_dir->write("upload.adi", "not a log at all");
+    m_upload->click(); // Enter: No
+    QCOMPARE(m_prompter->messages.size(), 1);
+    QCOMPARE(m_prompter->messages[0].preferred, Answer::No);
+    QVERIFY(m_prompter->messages[0].text.endsWith("holds no ADIF records (no <EOR>). Upload it anyway?"));
+    QCoreApplication::processEvents();
+    QVERIFY(m_fake->requests().isEmpty());
+    m_dir->write("upload.adi", "<call:4>W1AW <eor>\r\n"); // any letter case
+    m_prompter->answers << Answer::Ok << Answer::No;
+    m_upload->click();
+    QTRY_COMPARE(m_fake->requests().size(), 1);
+    QTRY_COMPARE(m_prompter->messages.size(), 3); // no question this time: the service's answer, then delete?
+    QVERIFY(m_prompter->messages[1].text.startsWith("The Corvane Servers returned the following message:"));
+}
+
 void TestManualUpload::accepted_data()
 {
     QTest::addColumn<QByteArray>("meanwhile"); // the file once the service has the request
@@ -232,17 +250,19 @@ void TestManualUpload::failed_data()
     QTest::addColumn<int>("status"); // 0: nobody listening
     QTest::addColumn<QByteArray>("body");
     QTest::addColumn<QString>("message");
-    QTest::addColumn<QString>("report");
+    QTest::addColumn<QString>("report"); // in the error log; the box names the reason too
 
     QTest::newRow("refused with 500") << 500 << QByteArray("Login failed for Q9XYZ \xE9")
-                                      << ErrorText + ErrorSaved << "Login failed for Q9XYZ é";
+                                      << ErrorText + ErrorSaved + "\r\n\r\nWhat went wrong: HTTP status 500 Internal Server Error"
+                                      << "Login failed for Q9XYZ é";
     QTest::newRow("refused without a body")
-        << 404 << QByteArray() << ErrorText + ErrorSaved << "HTTP status 404 Not Found";
+        << 404 << QByteArray() << ErrorText + ErrorSaved + "\r\n\r\nWhat went wrong: HTTP status 404 Not Found"
+        << "HTTP status 404 Not Found";
     QTest::newRow("nobody listening") << 0 << QByteArray()
                                       << ErrorText +
                                              " If the problem continues try going to the Corvane website\r\n"
                                              "and try uploading it there..\r\n" +
-                                             ErrorSaved
+                                             ErrorSaved + "\r\n\r\nWhat went wrong: Could not reach the server: Connection refused"
                                       << "Could not reach the server: Connection refused";
 }
 
