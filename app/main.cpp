@@ -1,5 +1,6 @@
 #include "BuildInfo.h"
 #include "TerminationSignals.h"
+#include "UploadCommand.h"
 #include "settings/AppPaths.h"
 #include "settings/InstanceLock.h"
 #include "settings/LoginSource.h"
@@ -28,6 +29,9 @@ struct Options
 {
     bool headless = false;
     QString dataDir;
+    QString upload; // a file to upload, then end
+    bool force = false;
+    bool deleteAfterUpload = false;
     int receiveBuffer = ContactCapture::DefaultReceiveBuffer;
 };
 
@@ -59,6 +63,7 @@ std::optional<int> readCommandLine(int argc, char* argv[], Options& options)
         }
         if (argument == QLatin1String("--help") || argument == QLatin1String("-h")) {
             std::printf("Usage: tarvex [--headless] [--data-dir DIR] [--receive-buffer BYTES]\n"
+                        "       tarvex --upload FILE [--force] [--delete-after-upload] [--data-dir DIR]\n"
                         "\n"
                         "Tarvex %s receives the contacts your contest logger broadcasts over UDP and\n"
                         "uploads them to the Corvane online log as they are logged.\n"
@@ -68,6 +73,13 @@ std::optional<int> readCommandLine(int argc, char* argv[], Options& options)
                         "                          display Tarvex does this by itself.\n"
                         "  --data-dir DIR          Keep settings, outbox and logs in DIR.\n"
                         "  --receive-buffer BYTES  UDP receive buffer to ask for (default 4 MiB).\n"
+                        "  --upload FILE           Upload an ADIF file with the data folder's login, print\n"
+                        "                          the service's reply and end: 0 when it answered 200, 1\n"
+                        "                          another status, 2 a file or setting not usable, 4 no\n"
+                        "                          answer. Works beside a running Tarvex.\n"
+                        "  --force                 Upload a file that holds no <EOR> too.\n"
+                        "  --delete-after-upload   Then delete it, if the service took it and the file\n"
+                        "                          still holds exactly what was sent.\n"
                         "  -h, --help              Show this help and exit.\n"
                         "  --version               Show the version and exit.\n"
                         "\n"
@@ -78,6 +90,17 @@ std::optional<int> readCommandLine(int argc, char* argv[], Options& options)
         }
         if (argument == QLatin1String("--headless")) {
             options.headless = true;
+        } else if (argument == QLatin1String("--force")) {
+            options.force = true;
+        } else if (argument == QLatin1String("--delete-after-upload")) {
+            options.deleteAfterUpload = true;
+        } else if (argument.startsWith(QLatin1String("--upload"))) {
+            const std::optional<QString> file = value(i, QStringLiteral("--upload"));
+            if (!file || file->isEmpty()) {
+                std::fprintf(stderr, "tarvex: --upload needs a file\n");
+                return 2;
+            }
+            options.upload = *file;
         } else if (argument.startsWith(QLatin1String("--data-dir"))) {
             const std::optional<QString> dir = value(i, QStringLiteral("--data-dir"));
             if (!dir || dir->isEmpty()) {
@@ -147,7 +170,8 @@ Station::Timings timingsFromEnvironment()
     Station::Timings timings;
     const std::pair<const char*, std::chrono::milliseconds*> names[] = {
         {"rebind", &timings.rebind},       {"sync", &timings.outboxSync},         {"retry", &timings.diskRetry},
-        {"pause", &timings.firstPause},    {"longest", &timings.longestPause},    {"timeout", &timings.requestTimeout}};
+        {"pause", &timings.firstPause},    {"longest", &timings.longestPause},    {"timeout", &timings.requestTimeout},
+        {"grace", &timings.exitGrace}};
     for (const QString& item : qEnvironmentVariable("TARVEX_INTERVALS").split(QLatin1Char(','), Qt::SkipEmptyParts)) {
         bool ok = false;
         const qint64 value = item.section(QLatin1Char('='), 1).toLongLong(&ok);
@@ -177,6 +201,11 @@ int main(int argc, char* argv[])
     Options options;
     if (const std::optional<int> exitCode = readCommandLine(argc, argv, options))
         return *exitCode;
+    if (!options.upload.isEmpty()) {
+        QCoreApplication app(argc, argv);
+        return uploadCommand(AppPaths::forRunningProgram(options.dataDir), options.upload, options.force,
+                             options.deleteAfterUpload);
+    }
     installTerminationSignals();
 
     std::optional<QString> noDisplay = options.headless ? QString() : unusableDisplay();

@@ -11,6 +11,7 @@
 #include <QSet>
 #include <QStandardPaths>
 #include <QTest>
+#include <QNetworkDatagram>
 #include <QUdpSocket>
 
 #include <csignal>
@@ -48,7 +49,7 @@ struct Program
     bool start(QProcess& process, QStringList command = {})
     {
         QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
-        environment.insert("TARVEX_INTERVALS", "rebind=100,sync=20,retry=100,pause=50,longest=200");
+        environment.insert("TARVEX_INTERVALS", "rebind=100,sync=20,retry=100,pause=50,longest=200,grace=300");
         environment.remove("DISPLAY");
         environment.remove("QT_QPA_PLATFORM"); // headless by itself
         process.setProcessEnvironment(environment);
@@ -82,7 +83,8 @@ struct Program
     bool stop(int signal = SIGTERM)
     {
         ::kill(static_cast<pid_t>(tarvex.processId()), signal);
-        return tarvex.waitForFinished(10000);
+        // The service lives in this process: it must go on answering meanwhile.
+        return QTest::qWaitFor([this] { return tarvex.state() == QProcess::NotRunning; }, 10000);
     }
 
     TempDir dir;
@@ -111,6 +113,11 @@ private slots:
     void headlessWithThePortTaken();
     void programFilesStayOutOfTheProgramsFolder_data();
     void programFilesStayOutOfTheProgramsFolder();
+    void headlessStartUpSaysItsHealthWithoutAPlatformPlugin();
+    void aCleanExitLetsUploadsLand();
+    void datagramsAreRelayedByteForByte();
+    void uploadCommand_data();
+    void uploadCommand();
 };
 
 void TestProgram::aCrashLosesNothingThatArrived()
@@ -176,7 +183,7 @@ void TestProgram::oneTarvexPerDataFolder()
     Program program(service);
     QVERIFY(program.start());
     QTRY_VERIFY(program.dir.exists("Tarvex.lock"));
-    QTRY_VERIFY(program.dir.read("Tarvex.ini").contains("Version="));
+    QTRY_VERIFY(program.dir.read("Tarvex.ini").contains("AutoUploadEnabled=True"));
     const QStringList files = QDir(program.dir.path()).entryList(QDir::Files);
     const QByteArray ini = program.dir.read("Tarvex.ini");
 
@@ -268,6 +275,129 @@ void TestProgram::programFilesStayOutOfTheProgramsFolder()
     QVERIFY(tarvex.waitForFinished(10000));
     QCOMPARE(QDir(root.file("usr/bin")).entryList(QDir::Files | QDir::Hidden), QStringList{"tarvex"});
     QFile::setPermissions(root.file("usr/bin"), readOnly | QFileDevice::WriteOwner); // for the clean-up
+}
+
+void TestProgram::headlessStartUpSaysItsHealthWithoutAPlatformPlugin()
+{
+    FakeCorvane service;
+    Program program(service);
+    program.dir.write("Tarvex.ini", "[Settings]\r\nUDPPort=" + QByteArray::number(program.port) +
+                                        "\r\nCorvaneHost=htp://example.org\r\n");
+    QProcess& tarvex = program.tarvex;
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    environment.insert("QT_QPA_PLATFORM", "no-such-platform"); // loading any would end the program
+    tarvex.setProcessEnvironment(environment);
+    tarvex.start(TARVEX, {"--headless", "--data-dir", program.dir.path()});
+    QTRY_VERIFY(program.output().contains("Listening on UDP port"));
+    const QString out = QString::fromUtf8(program.output());
+    QVERIFY2(out.contains("Tarvex 1.0.0 with the data folder " + program.dir.path()) &&
+                 out.contains("The CorvaneHost setting \"htp://example.org\" is not a usable address") &&
+                 out.contains("The Corvane login is not set: contacts wait until CorvaneEmailAddress, CorvaneCallsign "
+                              "and CorvanePassword are set in " +
+                              program.dir.file("Tarvex.ini")),
+             qPrintable(out));
+    QVERIFY(program.stop());
+    QCOMPARE(tarvex.exitCode(), 0);
+}
+
+void TestProgram::aCleanExitLetsUploadsLand()
+{
+    FakeCorvane service;
+    QVERIFY(service.listen());
+    service.setReply("/realtime.php", {200, "OK", 150ms});
+    Program program(service);
+    QVERIFY(program.startListening());
+    program.send(1, 4);
+    QTRY_COMPARE(service.requests().size(), 4);
+    QVERIFY(program.stop());
+    QCOMPARE(program.waiting(), 0); // their verdicts came before the end: nothing is sent twice
+    const QByteArray said = program.tarvex.readAllStandardError();
+    QVERIFY2(!said.contains("stay in the outbox"), said.constData());
+}
+
+void TestProgram::datagramsAreRelayedByteForByte()
+{
+    FakeCorvane service;
+    QVERIFY(service.listen());
+    QUdpSocket listener;
+    QVERIFY(listener.bind(QHostAddress::LocalHost, 0));
+    Program program(service);
+    program.dir.write("Tarvex.ini", program.dir.read("Tarvex.ini") + "RelayTo=localhost:" +
+                                        QByteArray::number(listener.localPort()) + "\r\n");
+    QVERIFY(program.startListening());
+    QTRY_VERIFY(program.output().contains("Relaying datagrams to localhost:" + QByteArray::number(listener.localPort())));
+    const QList<QByteArray> sent{contact(1), QByteArray("not a contact \x00\xff", 17), contact(2)};
+    QUdpSocket sender;
+    for (const QByteArray& datagram : sent)
+        sender.writeDatagram(datagram, QHostAddress::LocalHost, program.port);
+    QList<QByteArray> relayed;
+    QTRY_VERIFY2((listener.hasPendingDatagrams() && (relayed << listener.receiveDatagram().data(), true),
+                  relayed.size() == 3), qPrintable(QString::number(relayed.size()) + program.output()));
+    QCOMPARE(relayed, sent);
+    QTRY_COMPARE(callsSent(service).size(), 2); // and read as before
+    QVERIFY(program.stop());
+}
+
+void TestProgram::uploadCommand_data()
+{
+    QTest::addColumn<QByteArray>("file");
+    QTest::addColumn<QStringList>("options");
+    QTest::addColumn<int>("status"); // of the service; 0: nobody listening
+    QTest::addColumn<QByteArray>("reply");
+    QTest::addColumn<int>("exitCode");
+    QTest::addColumn<bool>("kept");
+    const QByteArray log = "<CALL:5>Q9XYZ <eor>\r\n";
+    QTest::newRow("accepted") << log << QStringList() << 200 << QByteArray("OK: 1 QSO") << 0 << true;
+    QTest::newRow("accepted and deleted") << log << QStringList{"--delete-after-upload"} << 200
+                                          << QByteArray("OK: 1 QSO") << 0 << false;
+    QTest::newRow("200 without an accepting word keeps the file")
+        << log << QStringList{"--delete-after-upload"} << 200 << QByteArray("Queued") << 0 << true;
+    QTest::newRow("refused") << log << QStringList{"--delete-after-upload"} << 500 << QByteArray("Login failed") << 1
+                             << true;
+    QTest::newRow("no records") << QByteArray("hello") << QStringList() << 200 << QByteArray("OK") << 2 << true;
+    QTest::newRow("no records, forced") << QByteArray("hello") << QStringList{"--force"} << 200 << QByteArray("OK") << 0
+                                        << true;
+    QTest::newRow("nobody listening") << log << QStringList() << 0 << QByteArray() << 4 << true;
+}
+
+// Beside a running Tarvex on the same folder, which it neither locks nor changes.
+void TestProgram::uploadCommand()
+{
+    QFETCH(QByteArray, file);
+    QFETCH(QStringList, options);
+    QFETCH(int, status);
+    QFETCH(QByteArray, reply);
+    FakeCorvane service;
+    QVERIFY(service.listen());
+    service.setReply("/putlogs.php", {status, reply});
+    if (status == 0)
+        service.stopListening();
+    Program program(service);
+    QVERIFY(program.startListening());
+    program.dir.write("upload.adi", file);
+    QTRY_VERIFY(program.dir.read("Tarvex.ini").contains("AutoUploadEnabled=True"));
+    const QByteArray ini = program.dir.read("Tarvex.ini");
+    QProcess upload;
+    upload.setProcessEnvironment(program.tarvex.processEnvironment());
+    upload.start(TARVEX, QStringList{"--upload", program.dir.file("upload.adi"), "--data-dir", program.dir.path()} + options);
+    QVERIFY(QTest::qWaitFor([&upload] { return upload.state() == QProcess::NotRunning; }, 10000));
+    QTEST(upload.exitCode(), "exitCode");
+    QTEST(program.dir.exists("upload.adi"), "kept");
+    QCOMPARE(program.dir.read("Tarvex.ini"), ini);
+    QFETCH(int, exitCode);
+    if (exitCode == 2)
+        QVERIFY(service.requests().isEmpty());
+    else if (status) { // the window's request, with the folder's login
+        const FakeCorvane::Request& request = service.requests().last();
+        QCOMPARE(request.path, QStringLiteral("/putlogs.php"));
+        const QList<FakeCorvane::Part> parts = FakeCorvane::multipartParts(request.body, request.header("Content-Type"));
+        QVERIFY(parts.size() == 5 && parts[1].data == "secret" && parts[4].data == file);
+    }
+    if (status == 200 || exitCode == 2)
+        QVERIFY(upload.readAllStandardOutput().startsWith(exitCode == 2 ? QByteArray() : reply));
+    if (exitCode == 1 || exitCode == 4)
+        QTRY_VERIFY(program.dir.read("ErrorLog.txt").contains("Corvane Error Message Returned"));
+    QVERIFY(program.stop());
 }
 
 TARVEX_TEST(TestProgram)

@@ -1,7 +1,9 @@
+#include "FakeCorvane.h"
 #include "TempDir.h"
 #include "TestMain.h"
 #include "settings/LoginSource.h"
 
+#include <QProcess>
 #include <QSignalSpy>
 #include <QTest>
 
@@ -45,6 +47,18 @@ void TestKeyring::thePasswordMovesToTheKeyringAndBack()
     LoginSource third(settings());
     third.load();
     QTRY_COMPARE(third.current().password, QStringLiteral("new"));
+
+    // The built program reads it too: an upload without a window sends it.
+    FakeCorvane service;
+    QVERIFY(service.listen());
+    m_dir.write("Tarvex.ini", m_dir.read("Tarvex.ini") + "CorvaneHost=" + service.baseUrl().toString().toUtf8() + "\r\n");
+    m_dir.write("log.adi", "<CALL:5>Q9XYZ <EOR>\r\n");
+    QProcess upload;
+    upload.start(TARVEX, {"--upload", m_dir.file("log.adi"), "--data-dir", m_dir.path()});
+    QVERIFY(QTest::qWaitFor([&upload] { return upload.state() == QProcess::NotRunning; }, 15000));
+    QCOMPARE(upload.exitCode(), 0);
+    const FakeCorvane::Request& request = service.requests().value(0);
+    QCOMPARE(FakeCorvane::multipartParts(request.body, request.header("Content-Type")).value(1).data, QByteArray("new"));
 
     third.keepInKeyring(false);
     QVERIFY(m_dir.read("Tarvex.ini").contains("CorvanePassword=new\r\n"));
