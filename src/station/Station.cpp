@@ -220,7 +220,8 @@ void Station::start()
     const ServiceBase service =
         resolveServiceBase(SettingKey::ServiceHost, m_settings.GetSettings(SettingKey::ServiceHost, {}),
                            QString::fromUtf8(BuildInfo::ServiceHost));
-    m_uploader->setEndpoint(serviceUrl(service.url, QStringLiteral("/realtime.php")), service.problem);
+    m_uploader->setEndpoint(serviceUrl(service.url, QStringLiteral("/realtime.php")), service.problem,
+                            service.plainHttpHint);
     m_status->change([&](StationState& s) {
         s.service = service.problem.isEmpty() ? service.url.toDisplayString() : service.problem;
         s.serviceUsable = service.problem.isEmpty();

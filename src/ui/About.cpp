@@ -139,7 +139,9 @@ void About::showUpdateAnswer(const UpdateCheckResult& result)
 {
     switch (result.verdict) {
     case UpdateVerdict::Failed:
-        // Like a fetch that never came back, a failed check ends without a word.
+        // A check that ends without a word looks like "no update".
+        m_prompter.message(this, tr("The check for a newer version failed: %1").arg(result.failure), QString(),
+                           Prompter::Buttons::Ok, Prompter::Icon::Exclamation);
         return;
     case UpdateVerdict::NotNewer:
         m_prompter.message(this, QStringLiteral("There is no Update available!"), QString(),

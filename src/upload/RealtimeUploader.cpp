@@ -54,10 +54,11 @@ bool RealtimeUploader::isLoginComplete(const Credentials& credentials)
     return true;
 }
 
-void RealtimeUploader::setEndpoint(const QUrl& url, const QString& problem)
+void RealtimeUploader::setEndpoint(const QUrl& url, const QString& problem, const QString& plainHttpHint)
 {
     m_endpoint = url;
     m_hostProblem = problem;
+    m_plainHttpHint = plainHttpHint;
     emit holdChanged();
     pump();
 }
@@ -227,7 +228,9 @@ void RealtimeUploader::onReply(Flight* flight, const HttpResult& reply)
     const std::unique_ptr<Flight> done(flight);
 
     emit replied(reply.body, flight->password);
-    const Judgement judgement = judgeReply(reply);
+    Judgement judgement = judgeReply(reply);
+    if (reply.plainHttpOverTls && !m_plainHttpHint.isEmpty())
+        judgement.reason = m_plainHttpHint;
 
     UploadResult result;
     result.contact = std::move(flight->contact);

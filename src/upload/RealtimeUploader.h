@@ -75,8 +75,9 @@ public:
     explicit RealtimeUploader(HttpClient& http, QObject* parent = nullptr);
     ~RealtimeUploader() override;
 
-    // An unusable address comes with the problem to show; nothing is sent then.
-    void setEndpoint(const QUrl& url, const QString& problem = QString());
+    // An unusable address comes with the problem to show; nothing is sent
+    // then. `plainHttpHint` explains an https address that meets plain HTTP.
+    void setEndpoint(const QUrl& url, const QString& problem = QString(), const QString& plainHttpHint = QString());
     QUrl endpoint() const { return m_endpoint; }
     // The login the station committed; contacts held for a login go out with
     // it. `retry` tries an unchanged login again after it was refused.
@@ -136,6 +137,7 @@ private:
     HttpClient& m_http;
     QUrl m_endpoint;
     QString m_hostProblem;
+    QString m_plainHttpHint;
     Credentials m_login;
     std::chrono::milliseconds m_timeout = DefaultTimeout;
     std::chrono::milliseconds m_firstPause = FirstPause;

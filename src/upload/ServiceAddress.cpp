@@ -35,16 +35,24 @@ std::optional<QUrl> readBaseUrl(const QString& text)
 ServiceBase resolveServiceBase(const QString& key, const QString& setting, const QString& builtIn)
 {
     const bool given = !setting.trimmed().isEmpty();
-    if (std::optional<QUrl> url = readBaseUrl(given ? setting : builtIn))
-        return {*url, {}};
+    const QString value = (given ? setting : builtIn).trimmed();
+    if (std::optional<QUrl> url = readBaseUrl(value)) {
+        if (value.contains(QLatin1String("://")))
+            return {*url, {}, {}};
+        return {*url, {},
+                QStringLiteral("%1 %2 has no scheme; https was tried and the server answered plain HTTP: write "
+                               "http://%2")
+                    .arg(key, value)};
+    }
     // A user name and password in the address are never written out.
-    QString shown = (given ? setting : builtIn).trimmed();
+    QString shown = value;
     shown.replace(QRegularExpression(QStringLiteral("^([^:/]*://)?[^/@]*@")), QStringLiteral("\\1"));
     return {{},
             QStringLiteral("The %1 setting \"%2\" is not a usable address (a host name, or a URL such as "
                            "https://host:port, without a user name or password); nothing is sent until it "
                            "is corrected")
-                .arg(key, shown)};
+                .arg(key, shown),
+            {}};
 }
 
 QUrl serviceUrl(const QUrl& base, const QString& path)

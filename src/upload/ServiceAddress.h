@@ -13,6 +13,8 @@ struct ServiceBase
 {
     QUrl url;        // empty when the setting is not usable
     QString problem; // what is wrong with the setting, for the status bar and the error log
+    // For a host given without a scheme: what to say when https meets a server that speaks plain HTTP.
+    QString plainHttpHint;
 };
 ServiceBase resolveServiceBase(const QString& key, const QString& setting, const QString& builtIn);
 

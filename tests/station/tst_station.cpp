@@ -89,6 +89,7 @@ private slots:
     void anOutageIsOneBlockAndNothingIsKept();
     void anUnreadableDatagramIsReported();
     void aTakenPortIsSaidOnceAndTriedAgain();
+    void aHostWithoutASchemeExplainsItself();
     void onlyACommittedLoginIsUsed();
     void withoutAWindowTheSettingsFileIsWatched();
     void waitingContactsGoFirstAtTheNextStart();
@@ -235,6 +236,20 @@ void TestStation::aTakenPortIsSaidOnceAndTriedAgain()
     QTRY_VERIFY(rig.status().listening);
     QCOMPARE(rig.station->status().activity(), QStringLiteral("Listening again on UDP port %1").arg(taken));
     QVERIFY(said.size() <= 1);
+}
+
+void TestStation::aHostWithoutASchemeExplainsItself()
+{
+    FakeCorvane plain; // speaks plain HTTP where https is tried
+    QVERIFY(plain.listen());
+    const QString host = QStringLiteral("127.0.0.1:%1").arg(plain.port());
+    Rig rig("[Settings]\r\nUDPPort=" + QByteArray::number(freeUdpPort()) + "\r\nCorvaneHost=" + host.toUtf8() +
+                "\r\n" + Login,
+            false);
+    rig.send(Datagram);
+    QTRY_COMPARE(rig.status().holdReason, "CorvaneHost " + host +
+                                              " has no scheme; https was tried and the server answered plain HTTP: "
+                                              "write http://" + host);
 }
 
 void TestStation::onlyACommittedLoginIsUsed()

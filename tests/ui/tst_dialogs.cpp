@@ -405,7 +405,11 @@ void TestAbout::updateCheckAnswers_data()
         << 200 << QByteArray("999.0.0") << QList{Answer::Yes, Answer::Cancel} << download << false;
     // Equal as numbers, though not as text.
     QTest::newRow("same") << 200 << QByteArray(TARVEX_VERSION ".0\r\n") << noChoice << none << false;
-    QTest::newRow("time-out") << 0 << QByteArray("999.0.0") << noChoice << QStringList() << false;
+    // A check that ended without a word would look like "no update".
+    QTest::newRow("time-out") << 0 << QByteArray("999.0.0") << noChoice
+                              << QStringList{"The check for a newer version failed: No answer from the update host "
+                                             "within 200 ms"}
+                              << false;
 }
 
 void TestAbout::updateCheckAnswers()
