@@ -8,9 +8,9 @@ build=${1:-build-fuzz}
 seconds=${FUZZ_SECONDS:-20}
 here=$(cd "$(dirname "$0")" && pwd)
 
-declare -A max_len=([contactconverter]=65507 [outbox]=16384 [profilefile]=8192 [replyverdict]=4096)
+declare -A max_len=([contactconverter]=65507 [outbox]=16384 [profilefile]=8192 [replyverdict]=4096 [settinglists]=1024)
 failed=()
-for target in contactconverter outbox profilefile replyverdict; do
+for target in contactconverter outbox profilefile replyverdict settinglists; do
   work="$build/fuzz-corpus/$target"
   artifacts="$build/fuzz-artifacts/$target"
   mkdir -p "$work" "$artifacts"
