@@ -130,17 +130,14 @@ void Station::startThreads()
                         .arg(address)
                         .arg(port)
                         .arg(entry, QDir::toNativeSeparators(m_paths.settingsFile()));
-                reportError(ErrorTitle::SenderRefused, text);
-                m_status->fail(text);
-                emit m_status->notable(tr("Datagrams from a sender not allowed"), text);
+                reportFailure(ErrorTitle::SenderRefused, text);
+                emit m_status->notable(ErrorTitle::SenderRefused, text);
             });
     connect(m_capture, &ContactCapture::relayChanged, this, [this](const QStringList& destinations) {
         m_status->change([&](StationState& s) { s.relayTo = destinations; });
     });
-    connect(m_capture, &ContactCapture::relayProblem, this, [this](const QString& text) {
-        reportError(ErrorTitle::Relay, text);
-        m_status->fail(text);
-    });
+    connect(m_capture, &ContactCapture::relayProblem, this,
+            [this](const QString& text) { reportFailure(ErrorTitle::Relay, text); });
     connect(m_keeper, &DiskKeeper::kept, this, [this](quint64 key) {
         m_status->change([this](StationState& s) {
             ++s.kept;
@@ -200,16 +197,14 @@ void Station::start()
     // Quick whatever the outbox holds: the port is bound before it is read.
     m_outbox->open();
     startThreads();
-    if (!m_outbox->problem().isEmpty()) {
-        reportError(ErrorTitle::Outbox, m_outbox->problem());
-        m_status->fail(firstLine(m_outbox->problem()));
-    }
+    if (!m_outbox->problem().isEmpty())
+        reportFailure(ErrorTitle::Outbox, m_outbox->problem(), firstLine(m_outbox->problem()));
 
     // A stored port that does not convert is said, with the port used instead.
     const QString storedPort = m_settings.GetSettings(SettingKey::Port, DefaultPort);
     const std::optional<quint16> port = SettingConversions::toPort(storedPort);
     if (!port)
-        reportSetting(tr("The UDPPort setting \"%1\" is not a port from 1 to 65534; Tarvex listens on %2 instead")
+        reportFailure(ErrorTitle::UnusableSetting, tr("The UDPPort setting \"%1\" is not a port from 1 to 65534; Tarvex listens on %2 instead")
                           .arg(storedPort, DefaultPort));
     bindPort(port.value_or(DefaultPort.toUShort()));
 
@@ -227,12 +222,12 @@ void Station::start()
         s.serviceUsable = service.problem.isEmpty();
     });
     if (!service.problem.isEmpty())
-        reportSetting(service.problem);
+        reportFailure(ErrorTitle::UnusableSetting, service.problem);
     const ServiceBase update =
         resolveServiceBase(SettingKey::UpdateHost, m_settings.GetSettings(SettingKey::UpdateHost, {}),
                            QString::fromUtf8(BuildInfo::UpdateHost));
     if (!update.problem.isEmpty())
-        reportSetting(update.problem);
+        reportFailure(ErrorTitle::UnusableSetting, update.problem);
 
     m_login->load();
 
@@ -286,7 +281,7 @@ void Station::applyCaptureSettings()
     m_capture->setSenders(senders);
     m_capture->setRelay(relay);
     for (const QString& problem : std::as_const(problems))
-        reportSetting(problem);
+        reportFailure(ErrorTitle::UnusableSetting, problem);
 }
 
 void Station::bindPort(quint16 port)
@@ -312,10 +307,10 @@ void Station::onNotListening(quint16 port, const QString& reason)
     emit m_status->bindFailed(port, reason);
 }
 
-void Station::reportSetting(const QString& problem)
+void Station::reportFailure(const QString& title, const QString& text, const QString& line)
 {
-    reportError(ErrorTitle::UnusableSetting, problem);
-    m_status->fail(problem);
+    reportError(title, text);
+    m_status->fail(line.isEmpty() ? text : line);
 }
 
 void Station::reportError(const QString& title, const QString& text)
@@ -372,15 +367,16 @@ void Station::handleBatch(const CaptureBatch& batch)
     for (const CapturedContact& contact : batch.contacts) {
         if (contact.kind == DatagramKind::Unreadable) {
             // Kept (up to a size), so the contact can be recovered by hand.
-            reportError(ErrorTitle::UnreadableDatagram, ContactConverter::unreadableReport(contact.datagram, contact.problem));
-            m_status->fail(tr("Contact datagram could not be read: %1").arg(contact.problem));
+            reportFailure(ErrorTitle::UnreadableDatagram,
+                          ContactConverter::unreadableReport(contact.datagram, contact.problem),
+                          tr("Contact datagram could not be read: %1").arg(contact.problem));
         } else if (contact.kind == DatagramKind::Contact) {
             emit m_status->contactReceived(contact.key, contact.record, contact.key != 0);
             // Before the replay they are read back from the outbox with the older ones.
             if (contact.key != 0 && m_replayed)
                 m_uploader->enqueue({contact.key, contact.record});
             else if (contact.key != 0)
-                ++m_arrivedBeforeReplay; // read back with the older ones
+                ++m_arrivedBeforeReplay;
         }
     }
     // Each datagram starts with a clear status line.
@@ -438,12 +434,10 @@ void Station::onVerdict(const UploadResult& result)
         m_keeper->keep(result.contact.key, result.contact.record, ErrorTitle::ServiceError,
                        safe(headline + CrLf + QLatin1String("Sent Data= ") + QString::fromUtf8(result.reportBody) +
                             CrLf + result.contact.record));
-        m_status->change([](StationState& s) {
-            s.attention = true;
-            s.errorsOnDisk = true;
-        });
         const QString reason = firstLine(reply).isEmpty() ? result.failure : firstLine(reply);
         m_status->change([&](StationState& s) {
+            s.attention = true;
+            s.errorsOnDisk = true;
             s.verdict = StatusText::UploadRejected;
             ++s.refused;
             s.lastFailure = {QDateTime::currentDateTime(), tr("Refused %1: %2").arg(call, reason)};

@@ -84,7 +84,8 @@ private:
     void onVerdict(const UploadResult& result);
     void followUploader();
     void onNotListening(quint16 port, const QString& reason);
-    void reportSetting(const QString& problem);
+    // Into the error log and onto the failure line (`line`, when it says it shorter).
+    void reportFailure(const QString& title, const QString& text, const QString& line = {});
     void applyCaptureSettings();
     void applyAutoUpload(bool on);
     void storeCount();
@@ -115,9 +116,3 @@ private:
     bool m_started = false;
     bool m_stopped = false;
 };
-
-namespace StatusText {
-inline const QString Uploading = QStringLiteral("Uploading Data to Corvane");
-inline const QString UploadComplete = QStringLiteral("Uploading Data Complete.");
-inline const QString UploadRejected = QStringLiteral("Uploading Data Returned Error's");
-} // namespace StatusText

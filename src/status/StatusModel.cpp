@@ -33,7 +33,7 @@ QString StatusModel::activity() const
         return {}; // the waiting line says why
     if (!s.catchUp.isEmpty())
         return s.catchUp;
-    return s.inFlight > 0 ? QStringLiteral("Uploading Data to Corvane") : s.verdict;
+    return s.inFlight > 0 ? StatusText::Uploading : s.verdict;
 }
 
 QString StatusModel::listeningText() const

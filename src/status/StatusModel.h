@@ -6,6 +6,13 @@
 #include <QObject>
 #include <QString>
 
+// The first panel's texts.
+namespace StatusText {
+inline const QString Uploading = QStringLiteral("Uploading Data to Corvane");
+inline const QString UploadComplete = QStringLiteral("Uploading Data Complete.");
+inline const QString UploadRejected = QStringLiteral("Uploading Data Returned Error's");
+} // namespace StatusText
+
 // A line that says when it was true.
 struct Stamped
 {

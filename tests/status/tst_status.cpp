@@ -143,13 +143,13 @@ void TestStatusModel::notificationsOncePerEpisode()
         hold(h, 3);
     QCOMPARE(notified.size(), 1);
     QCOMPARE(notified[0][0].toString(), QStringLiteral("Contacts are waiting for Corvane"));
-    emit status.contactAccepted(1, WorkedContact::Record);
+    emit status.contactAccepted(1, WorkedContact::Record); // the service answers: the episode ends
     emit status.serviceBack(2);
+    QCOMPARE(notified[1][1].toString(), QStringLiteral("2 contacts waiting are being sent"));
+    hold(UploadHold::Retrying, 2);
+    QCOMPARE(notified.size(), 3);
     hold(UploadHold::None, 0);
     hold(UploadHold::Paused, 5); // the operator's own choice
-    QCOMPARE(notified.size(), 2);
-    QCOMPARE(notified[1][1].toString(), QStringLiteral("2 contacts waiting are being sent"));
-    hold(UploadHold::Retrying, 5);
     QCOMPARE(notified.size(), 3);
 
     // A wrong password refuses every contact: one notice at once, the rest in one.
