@@ -236,7 +236,7 @@ void TestCaptureTexts::allowedSendersAreAdmitted_data()
     };
     // clang-format off
     rows("", 0, {{"127.0.0.1", true}, {"127.200.0.1", true}, {"::1", true}, {"10.1.2.3", true},
-                 {"172.31.255.255", true}, {"172.32.0.0", false}, {"192.168.5.5", true},
+                 {"172.31.255.255", true}, {"172.15.255.255", false}, {"192.168.5.5", true},
                  {"169.254.1.1", true}, {"fd12::1", true}, {"fe80::1%1", true}, {"100.127.0.1", true},
                  {"100.128.0.1", false}, {"44.1.2.3", true}, {"203.0.113.9", true}, {"203.0.114.1", false},
                  {"2001:db8::1", false}, {"::ffff:10.1.2.3", true}, {"::ffff:8.8.8.8", false}});
