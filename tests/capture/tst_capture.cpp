@@ -164,7 +164,6 @@ void TestCaptureTexts::datagramBecomesRecord_data()
         << QByteArray("<?xml version=\"1.0\"?><!DOCTYPE contactinfo [<!ENTITY x SYSTEM "
                       "\"file:///etc/passwd\">]><contactinfo><call>&x;</call></contactinfo>")
         << "<CALL:0> " + Reduced;
-    QTest::newRow("deep nesting") << "<contactinfo>" + QByteArray("<a>").repeated(8000) << Unreadable;
     QTest::newRow("longest field") << with({{"exchange1", QByteArray(1024, 'X')}})
                                    << recordWith({{"SRX_STRING", QString(1024, QLatin1Char('X'))}});
     QTest::newRow("field too long") << with({{"call", QByteArray(1025, 'X')}}) << Unreadable;
