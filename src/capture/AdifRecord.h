@@ -11,7 +11,6 @@ class AdifRecord final
 public:
     void AppendField(QStringView FieldName, QStringView theData);
     void terminate();
-    void clear() { m_text.clear(); }
 
     const QString& text() const { return m_text; }
     bool isEmpty() const { return m_text.isEmpty(); }

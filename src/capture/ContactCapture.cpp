@@ -247,8 +247,7 @@ void ContactCapture::handle(qsizetype count)
     m_queue.remove(0, count);
 
     if (!records.isEmpty()) {
-        bool written = false;
-        const QList<quint64> keys = m_outbox.append(records, &written, &batch.outboxError);
+        const QList<quint64> keys = m_outbox.append(records, nullptr, &batch.outboxError);
         for (qsizetype i = 0; i < keys.size(); ++i)
             batch.contacts[toAppend[i]].key = keys[i];
         if (m_keeper)

@@ -2,7 +2,6 @@
 
 #include <QByteArray>
 #include <QString>
-#include <QStringView>
 
 class AdifRecord;
 class DebugTrace;
@@ -33,38 +32,22 @@ public:
     // The most of an unreadable datagram its error report copies (UTF-8 bytes).
     static constexpr int MaxReportedDatagram = 4096;
 
-    // The datagram's bytes as text: UTF-8 when they are valid UTF-8, otherwise
-    // Latin-1, which maps every byte to a character so nothing is lost.
+    // UTF-8 when the bytes are valid UTF-8, otherwise Latin-1, so nothing is lost.
     static QString datagramText(const QByteArray& bytes);
 
     // Appends the fourteen fields and "<EOR>" to `record` for a contact, and
     // touches nothing otherwise. Loggers paste free text into their
-    // documents, so one that is not well-formed is read again with each "&"
-    // that starts no entity or character reference escaped; only a datagram
-    // that still does not read is Unreadable. A document with a DOCTYPE is
-    // never read again so: a declared entity it failed on (an expansion
-    // bomb) would come through as text. A parse failure is traced when
-    // `trace` is given and the debug flag is set.
+    // documents, so one that is not well-formed is read again with its bare
+    // "&"s escaped. Never so with a DOCTYPE: a declared entity it failed on
+    // (an expansion bomb) would come through as text. A parse failure is
+    // traced when `trace` is given and the debug flag is set.
     static Conversion convert(const QString& datagram, AdifRecord& record, const DebugTrace* trace = nullptr);
 
     // The text with every "&" escaped that does not start &amp; &lt; &gt;
     // &quot; &apos; or a character reference.
-    static QString escapeBareAmpersands(QStringView text);
+    static QString escapeBareAmpersands(const QString& text);
 
     // The error-log text for an unreadable datagram: the reason, then the
     // datagram, cut after MaxReportedDatagram bytes with the cut said.
     static QString unreadableReport(const QString& datagram, const QString& problem);
-
-    // Frequency element text (units of 10 Hz) as MHz for FREQ/FREQ_RX: three
-    // to five decimals, no leading zero below 1 MHz, empty when not a number.
-    static QString formatFrequency(QStringView tenHertzText);
-
-    // QSO_DATE ("yyyyMMdd") and TIME_ON ("HHmmss") from the timestamp text;
-    // both empty when the text is not a date and time.
-    struct DateTimeTexts
-    {
-        QString date;
-        QString time;
-    };
-    static DateTimeTexts formatTimestamp(QStringView timestamp);
 };

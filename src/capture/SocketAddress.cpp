@@ -32,4 +32,3 @@ QHostAddress fromSocketAddress(const sockaddr_storage& storage, quint16& port)
                       : reinterpret_cast<const sockaddr_in&>(storage).sin_port);
     return QHostAddress(reinterpret_cast<const sockaddr*>(&storage));
 }
-

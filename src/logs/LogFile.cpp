@@ -49,10 +49,11 @@ bool append(const QString& path, const QByteArray& bytes, bool synced, QString* 
             *error = systemError();
         // A file this write created goes again: left empty, it would count as
         // existing and the next write would leave out what starts a new file.
-        if (created)
+        if (created) {
             ::unlink(name.constData());
-        else if (before >= 0)
+        } else if (before >= 0) {
             [[maybe_unused]] const int cut = ::ftruncate(fd, before);
+        }
     }
     ::close(fd);
     return ok;
@@ -87,7 +88,8 @@ bool appendToFile(const QString& path, const QByteArray& bytes, QString* error)
     return append(path, bytes, false, error, {});
 }
 
-bool appendToFileSynced(const QString& path, const QByteArray& bytes, QString* error, const QByteArray& header)
+bool appendToFileSynced(const QString& path, const QByteArray& bytes, QString* error,
+                        const QByteArray& header)
 {
     return append(path, bytes, true, error, header);
 }

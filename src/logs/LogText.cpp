@@ -11,7 +11,8 @@ namespace {
 bool isBoundary(QStringView line)
 {
     const QStringView trimmed = line.trimmed();
-    return trimmed.startsWith(QLatin1String("----------")) || trimmed.startsWith(QLatin1String("=Error Report"));
+    return trimmed.startsWith(QLatin1String("----------")) ||
+           trimmed.startsWith(QLatin1String("=Error Report"));
 }
 
 // Every spelling of one character that a form encoder, a URL, HTML or JSON
@@ -30,9 +31,10 @@ QString spellings(QChar c, QStringView utf16)
     if (c == QLatin1Char(' '))
         forms << QStringLiteral("\\+");
     static const QList<std::pair<QChar, QString>> named{
-        {u'&', QStringLiteral("&amp;")}, {u'<', QStringLiteral("&lt;")}, {u'>', QStringLiteral("&gt;")},
-        {u'"', QStringLiteral("&quot;|\\\\\"")}, {u'\'', QStringLiteral("&apos;")},
-        {u'/', QStringLiteral("\\\\/")}, {u'\\', QStringLiteral("\\\\\\\\")}};
+        {u'&', QStringLiteral("&amp;")},    {u'<', QStringLiteral("&lt;")},
+        {u'>', QStringLiteral("&gt;")},     {u'"', QStringLiteral("&quot;|\\\\\"")},
+        {u'\'', QStringLiteral("&apos;")},  {u'/', QStringLiteral("\\\\/")},
+        {u'\\', QStringLiteral("\\\\\\\\")}};
     for (const auto& [character, escaped] : named) {
         if (c == character)
             forms << escaped;
@@ -102,7 +104,8 @@ QString safeReply(const QByteArray& reply, const QString& password)
 QString oneLine(const QString& text)
 {
     QString line = safeText(text, {}, std::numeric_limits<qsizetype>::max());
-    return line.replace(QLatin1Char('\r'), QLatin1String("\\r")).replace(QLatin1Char('\n'), QLatin1String("\\n"));
+    return line.replace(QLatin1Char('\r'), QLatin1String("\\r"))
+        .replace(QLatin1Char('\n'), QLatin1String("\\n"));
 }
 
 } // namespace LogText

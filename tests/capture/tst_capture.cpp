@@ -41,7 +41,13 @@ QByteArray with(std::initializer_list<std::pair<const char*, QByteArray>> values
     return text;
 }
 
-// The worked record with some fields holding other (ASCII) values.
+// The worked datagram with one piece of text replaced.
+QByteArray edited(const QByteArray& from, const QByteArray& to)
+{
+    return QByteArray(Datagram).replace(from, to);
+}
+
+// The worked record with some fields holding other values (in the BMP).
 QString recordWith(std::initializer_list<std::pair<QString, QString>> fields)
 {
     QString text = Record;
@@ -52,89 +58,73 @@ QString recordWith(std::initializer_list<std::pair<QString, QString>> fields)
     return text;
 }
 
-QByteArray edited(QByteArray text, const QByteArray& from, const QByteArray& to)
-{
-    return text.replace(from, to);
-}
-
 } // namespace
 
-class TestContactConverter : public QObject
+// What the capture makes of texts: datagrams, records and its settings.
+class TestCaptureTexts : public QObject
 {
     Q_OBJECT
 
 private slots:
     // Datagram numbers use a point whatever the user's locale; every row runs
     // where the locale writes a decimal comma and groups with points.
-    void initTestCase()
-    {
-        QLocale::setDefault(QLocale(QLocale::German, QLocale::Germany));
-        QCOMPARE(Record.size(), 211);
-    }
+    void initTestCase() { QLocale::setDefault(QLocale(QLocale::German, QLocale::Germany)); }
 
     void datagramBecomesRecord_data();
     void datagramBecomesRecord();
-    void unreadableDatagramIsCopiedUpTo4KiB_data();
     void unreadableDatagramIsCopiedUpTo4KiB();
     void everyBandEdgeBelongsToItsBand();
     void adifFieldsReadBack();
+    void allowedSendersAreAdmitted_data();
+    void allowedSendersAreAdmitted();
+    void relayDestinationsAreRead_data();
+    void relayDestinationsAreRead();
 };
 
-void TestContactConverter::datagramBecomesRecord_data()
+void TestCaptureTexts::datagramBecomesRecord_data()
 {
     // clang-format off
     QTest::addColumn<QByteArray>("datagram");
     QTest::addColumn<QString>("record"); // or what the datagram was instead
 
     QTest::newRow("worked example") << Datagram << Record;
-    QTest::newRow("rcv missing") << edited(Datagram, "<rcv>579</rcv>", "")
-                                 << QString(Record).remove(QStringLiteral("<RST_RCVD:3>579 "));
+    QTest::newRow("rcv missing") << edited("<rcv>579</rcv>", "")
+                                 << QString(Record).remove("<RST_RCVD:3>579 ");
     QTest::newRow("empty mode kept") << with({{"mode", ""}}) << recordWith({{"MODE", ""}});
     QTest::newRow("first of two calls")
-        << edited(Datagram, "</contactinfo>", "<call>Q8ZZZ</call></contactinfo>") << Record;
-    const qsizetype snt = Datagram.indexOf("<snt>");
-    const QByteArray head = Datagram.mid(13, snt - 13); // timestamp ... call, moved to the end
-    QTest::newRow("reordered")
-        << "<contactinfo>" + edited(Datagram.mid(snt), "</contactinfo>", head + "</contactinfo>") << Record;
+        << edited("</contactinfo>", "<call>Q8ZZZ</call></contactinfo>") << Record;
     QTest::newRow("found at any depth")
-        << edited(Datagram, "<call>Q9XYZ</call>", "<qso><call>Q9XYZ</call></qso>") << Record;
+        << edited("<call>Q9XYZ</call>", "<qso><call>Q9XYZ</call></qso>") << Record;
     QTest::newRow("text taken as it stands")
-        << with({{"call", " Q9XYZ "}}) << QString(Record).replace("<CALL:5>Q9XYZ ", "<CALL:7> Q9XYZ  ");
-    QTest::newRow("power in datagram ignored")
-        << edited(Datagram, "<extra>", "<power>100</power><txpwr>5</txpwr><extra>") << Record;
+        << with({{"call", " Q9XYZ "}}) << recordWith({{"CALL", " Q9XYZ "}});
     QTest::newRow("only the root") << QByteArray("<contactinfo/>") << Reduced;
 
-    QTest::newRow("capitalised gate word") << edited(Datagram, "contactinfo", "CONTACTINFO") << NoContact;
-    QTest::newRow("no gate word") << QByteArray("hello from the logger") << NoContact;
-    QTest::newRow("gate word in non-XML text") << QByteArray("contactinfo is not XML") << Unreadable;
-    QTest::newRow("gate word outside the root")
-        << edited(Datagram, "contactinfo>", "radioinfo>") + "<!-- contactinfo -->" << OtherDocument;
+    QTest::newRow("capitalised gate word") << edited("contactinfo", "CONTACTINFO") << NoContact;
     QTest::newRow("cut short") << Datagram.chopped(3) << Unreadable;
+    QTest::newRow("gate word outside the root")
+        << edited("contactinfo>", "radioinfo>") + "<!-- contactinfo -->" << OtherDocument;
     QTest::newRow("namespaced") << QByteArray("<contactinfo xmlns=\"urn:x\"><call>Q9XYZ</call></contactinfo>")
                                 << OtherDocument;
-    QTest::newRow("bare ampersand escaped") << with({{"exchange1", "R&D"}}) << recordWith({{"SRX_STRING", "R&D"}});
-    QTest::newRow("references kept beside a bare one")
-        << with({{"exchange1", "&amp;&#65;&#x42;&lt;R&D"}}) << recordWith({{"SRX_STRING", "&AB<R&D"}});
-    QTest::newRow("still broken after escaping") << edited(Datagram, "</call>", "</cal>") + "R&D" << Unreadable;
+    QTest::newRow("bare ampersand escaped")
+        << with({{"exchange1", "R&D"}}) << recordWith({{"SRX_STRING", "R&D"}});
+    QTest::newRow("references kept beside bare ones")
+        << with({{"exchange1", "&amp;&#65;&#x42;&lt;&apos;R&D&#x;"}})
+        << recordWith({{"SRX_STRING", "&AB<'R&D&#x;"}});
+    QTest::newRow("still broken after escaping") << edited("</call>", "</cal>") + "R&D" << Unreadable;
 
     const auto frequency = [](const char* name, const char* tenHertz, const QString& mhz, const char* band) {
         QTest::newRow(name) << with({{"txfreq", tenHertz}, {"rxfreq", tenHertz}})
                             << recordWith({{"FREQ", mhz}, {"BAND", band}, {"FREQ_RX", mhz}});
     };
     frequency("2 m", "14420012", "144.20012", "2M");
-    frequency("trailing 1", "1400001", "14.00001", "20M");
     frequency("three decimals kept", "1420000", "14.200", "20M");
     frequency("zeros after the third dropped", "1420010", "14.2001", "20M");
     frequency("below 1 MHz no leading zero", "50000", ".500", "");
     frequency("rounded to five decimals", "1420012.6", "14.20013", "20M");
-    frequency("60 m is no band", "535712", "5.35712", "");
     frequency("letters", "abc", "", "");
-    frequency("empty", "", "", "");
     frequency("decimal comma", "1420012,5", "", "");
     frequency("infinity", "inf", "", "");
     frequency("huge", "1e20", "1000000000000000.000", "");
-    frequency("20 m lower edge", "1400000", "14.000", "20M");
-    frequency("below 20 m", "1399999", "13.99999", "");
 
     const auto timestamp = [](const char* name, const char* text, const char* date, const char* time) {
         QTest::newRow(name) << with({{"timestamp", text}})
@@ -144,23 +134,19 @@ void TestContactConverter::datagramBecomesRecord_data()
     timestamp("T separator", "2011-11-26T14:05:33", "20111126", "140533");
     timestamp("fraction", "2011-11-26 14:05:33.250", "20111126", "140533");
     timestamp("single digits", "2011-1-6 4:05:33", "20110106", "040533");
-    timestamp("midnight", "2011-11-26 00:00:00", "20111126", "000000");
     timestamp("date only", "2011-11-26", "20111126", "000000");
     timestamp("leap day", "2012-02-29 23:59:59", "20120229", "235959");
     timestamp("no such day", "2011-02-29 12:00:00", "", "");
     timestamp("hour 24", "2011-11-26 24:00:00", "", "");
     timestamp("minute 60", "2011-11-26 14:60:00", "", "");
     timestamp("second 60", "2011-11-26 14:05:60", "", "");
-    timestamp("words", "yesterday", "", "");
-    timestamp("empty", "", "", "");
     timestamp("trailing junk", "2011-11-26 14:05:33 xyz", "", "");
 
     QTest::newRow("non-ASCII call sign")
         << with({{"call", "OZ/D\xC3\x84" "1\xC3\x98\xC3\x86"}})
-        << QString(Record).replace("<CALL:5>Q9XYZ", QString::fromUtf8("<CALL:8>OZ/DÄ1ØÆ"));
+        << recordWith({{"CALL", QString::fromUtf8("OZ/D\xC3\x84" "1\xC3\x98\xC3\x86")}});
     QTest::newRow("Latin-1 datagram")
-        << with({{"call", "D\xC4" "A\xFF"}})
-        << QString(Record).replace("<CALL:5>Q9XYZ", QString::fromLatin1("<CALL:4>D\xC4" "A\xFF"));
+        << with({{"call", "D\xC4" "A\xFF"}}) << recordWith({{"CALL", QString::fromLatin1("D\xC4" "A\xFF")}});
     QTest::newRow("letter outside the BMP counts once")
         << with({{"exchange1", "\xF0\x9F\x93\xBB"}})
         << QString(Record).replace("<SRX_STRING:2>14", QString::fromUtf8("<SRX_STRING:1>\xF0\x9F\x93\xBB"));
@@ -174,57 +160,44 @@ void TestContactConverter::datagramBecomesRecord_data()
     QTest::newRow("billion laughs") << laughs + "]><contactinfo><call>&l9;</call></contactinfo>" << Unreadable;
     QTest::newRow("bare ampersand beside a DOCTYPE")
         << "<!DOCTYPE contactinfo>" + with({{"exchange1", "R&D"}}) << Unreadable;
-    QTest::newRow("external entity")
+    QTest::newRow("external entity never read")
         << QByteArray("<?xml version=\"1.0\"?><!DOCTYPE contactinfo [<!ENTITY x SYSTEM "
                       "\"file:///etc/passwd\">]><contactinfo><call>&x;</call></contactinfo>")
-        << "<CALL:0> " + Reduced; // never read
-    QTest::newRow("deep nesting") << "<contactinfo>" + QByteArray("<a>").repeated(8000) << Unreadable;
+        << "<CALL:0> " + Reduced;
     QTest::newRow("longest field") << with({{"exchange1", QByteArray(1024, 'X')}})
                                    << recordWith({{"SRX_STRING", QString(1024, QLatin1Char('X'))}});
     QTest::newRow("field too long") << with({{"call", QByteArray(1025, 'X')}}) << Unreadable;
     // clang-format on
 }
 
-void TestContactConverter::datagramBecomesRecord()
+void TestCaptureTexts::datagramBecomesRecord()
 {
     QFETCH(QByteArray, datagram);
     QFETCH(QString, record);
     AdifRecord built;
     const Conversion conversion = ContactConverter::convert(ContactConverter::datagramText(datagram), built);
-    const QString kinds[] = {NoContact, OtherDocument, Unreadable, QString()};
-    QCOMPARE(kinds[int(conversion.kind)].isEmpty() ? built.text() : kinds[int(conversion.kind)], record);
-    if (conversion.kind != DatagramKind::Contact)
-        QVERIFY(built.isEmpty());
+    const QString kinds[] = {NoContact, OtherDocument, Unreadable, built.text()};
+    QCOMPARE(kinds[int(conversion.kind)], record);
+    QCOMPARE(built.isEmpty(), conversion.kind != DatagramKind::Contact);
     QCOMPARE(conversion.problem.isEmpty(), record != Unreadable && record != OtherDocument);
 }
 
-void TestContactConverter::unreadableDatagramIsCopiedUpTo4KiB_data()
+void TestCaptureTexts::unreadableDatagramIsCopiedUpTo4KiB()
 {
-    QTest::addColumn<QString>("datagram");
-    QTest::addColumn<QString>("copied");
-    QTest::addColumn<QString>("cutNote");
-
     const QString full(4096, QLatin1Char('x'));
-    const QString e = QString::fromUtf8("\xC3\xA9");
-    QTest::newRow("whole") << full << full << QString();
-    QTest::newRow("cut") << full + "yz" << full
-                         << "[The datagram is 4098 bytes long; the first 4096 are copied here]";
-    QTest::newRow("no character split")
-        << full.chopped(1) + e << full.chopped(1)
-        << "[The datagram is 4097 bytes long; the first 4095 are copied here]";
+    const auto report = [](const QString& datagram) {
+        return ContactConverter::unreadableReport(datagram, "Why");
+    };
+    QCOMPARE(report(full), "Why\r\n" + full);
+    QCOMPARE(report(full + "yz"),
+             "Why\r\n" + full + "\r\n[The datagram is 4098 bytes long; the first 4096 are copied here]");
+    // Never half a character.
+    QCOMPARE(report(full.chopped(1) + QChar(0xE9)),
+             "Why\r\n" + full.chopped(1) +
+                 "\r\n[The datagram is 4097 bytes long; the first 4095 are copied here]");
 }
 
-void TestContactConverter::unreadableDatagramIsCopiedUpTo4KiB()
-{
-    QFETCH(QString, datagram);
-    QFETCH(QString, copied);
-    QFETCH(QString, cutNote);
-    const QString expected =
-        "Premature end of document.\r\n" + copied + (cutNote.isEmpty() ? "" : "\r\n" + cutNote);
-    QCOMPARE(ContactConverter::unreadableReport(datagram, "Premature end of document."), expected);
-}
-
-void TestContactConverter::everyBandEdgeBelongsToItsBand()
+void TestCaptureTexts::everyBandEdgeBelongsToItsBand()
 {
     const std::tuple<const char*, double, double> bands[] = {
         {"160M", 1800, 2000},  {"80M", 3500, 4000},   {"40M", 7000, 7300},   {"30M", 10100, 10150},
@@ -239,29 +212,16 @@ void TestContactConverter::everyBandEdgeBelongsToItsBand()
     QCOMPARE(GetBandForFrequency(QStringLiteral("14200,12")), QString()); // a point, whatever the locale
 }
 
-void TestContactConverter::adifFieldsReadBack()
+void TestCaptureTexts::adifFieldsReadBack()
 {
     QCOMPARE(adifField(Record, u"CALL"), QStringLiteral("Q9XYZ"));
-    QCOMPARE(adifField(Record, u"band"), QStringLiteral("20M"));
-    QCOMPARE(adifField(Record, u"FREQ_RX"), QStringLiteral("14.20012"));
+    QCOMPARE(adifField(Record, u"freq_rx"), QStringLiteral("14.20012"));
     QCOMPARE(adifField(QString::fromUtf8("<SRX_STRING:1>\xF0\x9F\x93\xBB <MODE:2>CW <EOR>"), u"MODE"),
              QStringLiteral("CW"));
     QCOMPARE(adifField(Record, u"GRIDSQUARE"), QString());
 }
 
-// The settings that name who may send and where datagrams are relayed.
-class TestCaptureSettings : public QObject
-{
-    Q_OBJECT
-
-private slots:
-    void allowedSendersAreAdmitted_data();
-    void allowedSendersAreAdmitted();
-    void relayDestinationsAreRead_data();
-    void relayDestinationsAreRead();
-};
-
-void TestCaptureSettings::allowedSendersAreAdmitted_data()
+void TestCaptureTexts::allowedSendersAreAdmitted_data()
 {
     QTest::addColumn<QString>("setting");
     QTest::addColumn<QString>("sender");
@@ -290,20 +250,18 @@ void TestCaptureSettings::allowedSendersAreAdmitted_data()
     // clang-format on
 }
 
-void TestCaptureSettings::allowedSendersAreAdmitted()
+void TestCaptureTexts::allowedSendersAreAdmitted()
 {
     QFETCH(QString, setting);
     QFETCH(QString, sender);
-    QFETCH(bool, admitted);
-    QFETCH(int, problems);
     QStringList said;
     const SenderFilter filter =
         SenderFilter::fromSetting(setting, {QHostAddress::parseSubnet("203.0.113.0/24")}, &said);
-    QCOMPARE(filter.admits(QHostAddress(sender)), admitted);
-    QCOMPARE(said.size(), problems);
+    QTEST(filter.admits(QHostAddress(sender)), "admitted");
+    QTEST(int(said.size()), "problems");
 }
 
-void TestCaptureSettings::relayDestinationsAreRead_data()
+void TestCaptureTexts::relayDestinationsAreRead_data()
 {
     QTest::addColumn<QString>("setting");
     QTest::addColumn<QStringList>("destinations");
@@ -319,24 +277,21 @@ void TestCaptureSettings::relayDestinationsAreRead_data()
         QTest::addRow("skipped: %s", bad) << QString("%1,b:2").arg(bad) << QStringList{"b:2"} << 1;
 }
 
-void TestCaptureSettings::relayDestinationsAreRead()
+void TestCaptureTexts::relayDestinationsAreRead()
 {
     QFETCH(QString, setting);
-    QFETCH(QStringList, destinations);
-    QFETCH(int, problems);
     QStringList said;
     QStringList found;
     for (const RelayDestination& destination : parseRelayTo(setting, &said))
         found << destination.text();
-    QCOMPARE(found, destinations);
-    QCOMPARE(said.size(), problems);
+    QTEST(found, "destinations");
+    QTEST(int(said.size()), "problems");
 }
 
 namespace {
 
-// A capture on this thread (its socket needs no thread of its own to be
-// tested: nothing is read while the test itself runs) with its outbox in a
-// throw-away folder.
+// A capture on this thread (nothing is read while the test itself runs)
+// with its outbox in a throw-away folder.
 struct Capture
 {
     Capture() : outbox(dir.file("Outbox.txt")), capture(outbox, nullptr, DebugTrace(dir.file("DebugLog.txt")))
@@ -390,71 +345,52 @@ class TestContactCapture : public QObject
     Q_OBJECT
 
 private slots:
-    void everyDatagramIsStoredBeforeItIsHandedOn();
-    void closingReadsWhatIsStillOnTheSocket();
-    void listensOnEveryAddress();
+    void everyContactIsStoredBeforeItIsHandedOn();
     void kernelDropsAreCounted();
-    void refusedSenderIsNeitherReadNorRelayed();
-    void relayedDatagramsArriveWholeAndInOrder();
-    void relayLoopsAreCut();
+    void onlyAllowedSendersAreReadAndRelayed();
+    void relayedCopiesArriveWholeOnceAndInOrder();
 };
 
-void TestContactCapture::everyDatagramIsStoredBeforeItIsHandedOn()
+void TestContactCapture::everyContactIsStoredBeforeItIsHandedOn()
 {
     Capture rig;
     const quint16 port = rig.listen();
-
     QUdpSocket sender;
-    constexpr int Burst = 600; // more than one batch, arriving while batches are handed on
-    for (int i = 0; i < Burst; ++i)
-        sender.writeDatagram(WorkedContact::datagramWithCall('Q' + QByteArray::number(1000 + i)),
-                             QHostAddress::LocalHost, port);
-    sender.writeDatagram("<contactinfo><call>", QHostAddress::LocalHost, port);
-    sender.writeDatagram("just text", QHostAddress::LocalHost, port);
-    QTRY_COMPARE(rig.contacts.size(), Burst + 2);
+    const auto send = [&](const QByteArray& datagram) {
+        sender.writeDatagram(datagram, QHostAddress::LocalHost, port);
+    };
 
-    // In arrival order, with rising keys, each already in the outbox.
+    // Other stations' computers send to this one's network addresses, IPv4
+    // and IPv6, not to loopback; the subnets they share are allowed. With
+    // automatic upload off their contacts are shown, not added.
+    rig.capture.setAutoUpload(false);
+    const QList<QHostAddress> addresses = QNetworkInterface::allAddresses();
+    for (const QHostAddress& address : addresses)
+        sender.writeDatagram(Datagram, address, port);
+    QTRY_COMPARE(rig.contacts.size(), addresses.size());
+    QCOMPARE(rig.contacts.last().record, Record);
+    QCOMPARE(rig.contacts.last().key, 0u);
+    rig.contacts.clear();
+
+    rig.capture.setAutoUpload(true);
+    constexpr int Burst = 600; // several batches, arriving while batches are handed on
+    for (int i = 0; i < Burst; ++i)
+        send(WorkedContact::datagramWithCall('Q' + QByteArray::number(1000 + i)));
+    send("just text");
+    QTRY_COMPARE(rig.contacts.size(), Burst + 1);
+    // In arrival order, with the keys they have in the outbox.
     const QList<Outbox::Entry> stored = Outbox::parse(rig.dir.read("Outbox.txt"));
     QCOMPARE(stored.size(), Burst);
     for (int i = 0; i < Burst; ++i) {
-        QCOMPARE(rig.contacts[i].kind, DatagramKind::Contact);
         QCOMPARE(rig.contacts[i].key, stored[i].key);
         QCOMPARE(stored[i].record, WorkedContact::recordWithCall('Q' + QString::number(1000 + i)));
     }
 
-    // Automatic upload off: shown, converted, not added.
-    rig.capture.setAutoUpload(false);
-    sender.writeDatagram(WorkedContact::Datagram, QHostAddress::LocalHost, port);
-    QTRY_COMPARE(rig.contacts.size(), Burst + 3);
-    QCOMPARE(rig.contacts.last().key, 0u);
-    QCOMPARE(rig.contacts.last().record, WorkedContact::Record);
-    QCOMPARE(rig.outbox.waitingCount(), Burst);
-}
-
-void TestContactCapture::closingReadsWhatIsStillOnTheSocket()
-{
-    Capture rig;
-    const quint16 port = freeUdpPort();
-    rig.capture.bind(port);
-    QUdpSocket sender;
+    // Closing before the event loop has seen these: they are on the socket only.
     for (int i = 0; i < 50; ++i)
-        sender.writeDatagram(WorkedContact::Datagram, QHostAddress::LocalHost, port);
-    // Closing before the event loop has seen them: they are on the socket only.
+        send(Datagram);
     rig.capture.drain();
-    QCOMPARE(rig.outbox.waitingCount(), 50);
-}
-
-void TestContactCapture::listensOnEveryAddress()
-{
-    // Other stations' computers send to this one's network addresses, IPv4
-    // and IPv6, not to loopback; the subnets they share are allowed.
-    Capture rig;
-    const quint16 port = rig.listen();
-    QUdpSocket sender;
-    const QList<QHostAddress> addresses = QNetworkInterface::allAddresses();
-    for (const QHostAddress& address : addresses)
-        sender.writeDatagram(WorkedContact::Datagram, address, port);
-    QTRY_COMPARE(rig.contacts.size(), addresses.size());
+    QCOMPARE(rig.outbox.waitingCount(), Burst + 50);
 }
 
 void TestContactCapture::kernelDropsAreCounted()
@@ -465,107 +401,89 @@ void TestContactCapture::kernelDropsAreCounted()
     QUdpSocket sender;
     constexpr quint64 Sent = 200; // far more than the buffer holds while this thread sends
     for (quint64 i = 0; i < Sent; ++i)
-        sender.writeDatagram(WorkedContact::Datagram, QHostAddress::LocalHost, port);
+        sender.writeDatagram(Datagram, QHostAddress::LocalHost, port);
     QTRY_VERIFY(!rig.contacts.isEmpty());
     // The system's count comes with the next datagram read.
-    sender.writeDatagram(WorkedContact::Datagram, QHostAddress::LocalHost, port);
+    sender.writeDatagram(Datagram, QHostAddress::LocalHost, port);
     QTRY_COMPARE(rig.contacts.size() + rig.counts.kernelDrops, Sent + 1);
     QVERIFY(rig.counts.kernelDrops > 0);
 }
 
-void TestContactCapture::refusedSenderIsNeitherReadNorRelayed()
+void TestContactCapture::onlyAllowedSendersAreReadAndRelayed()
 {
     Capture rig;
     Listener relayed;
     QSignalSpy relaying(&rig.capture, &ContactCapture::relayChanged);
+    QSignalSpy problems(&rig.capture, &ContactCapture::relayProblem);
     QSignalSpy refused(&rig.capture, &ContactCapture::senderRefused);
     rig.capture.setSenders(SenderFilter::fromSetting("127.0.0.2", {}));
-    rig.capture.setRelay({{"127.0.0.1", relayed.socket.localPort()}});
+    rig.capture.setRelay({{"127.0.0.1", relayed.socket.localPort()}, {"mapper..local", 1}});
     const quint16 port = rig.listen();
     QTRY_COMPARE(shown(relaying).size(), 1);
+    QTRY_COMPARE(problems.size(), 1);
 
     QUdpSocket stranger;
     QUdpSocket logger;
     stranger.bind(QHostAddress("127.0.0.1"), 0);
     logger.bind(QHostAddress("127.0.0.2"), 0);
-    stranger.writeDatagram(WorkedContact::Datagram, QHostAddress::LocalHost, port);
-    stranger.writeDatagram(WorkedContact::Datagram, QHostAddress::LocalHost, port);
+    stranger.writeDatagram(Datagram, QHostAddress::LocalHost, port);
+    stranger.writeDatagram(Datagram, QHostAddress::LocalHost, port);
     logger.writeDatagram("just text", QHostAddress::LocalHost, port);
     QTRY_COMPARE(relayed.received, QList<QByteArray>{"just text"});
+    // The same again at once went round a loop: neither read nor relayed.
+    logger.writeDatagram("just text", QHostAddress::LocalHost, port);
+    QTRY_COMPARE(rig.counts.looped, 1u);
     QCOMPARE(rig.contacts.size(), 1);
     QCOMPARE(rig.counts.refused, 2u);
     QCOMPARE(refused.size(), 1);
     QCOMPARE(refused.first(), (QVariantList{"127.0.0.1", stranger.localPort(), "127.0.0.1"}));
 }
 
-void TestContactCapture::relayedDatagramsArriveWholeAndInOrder()
+void TestContactCapture::relayedCopiesArriveWholeOnceAndInOrder()
 {
-    Capture rig;
     Listener byName;
     Listener byAddress(QHostAddress::LocalHostIPv6);
     if (byAddress.socket.state() != QAbstractSocket::BoundState)
         QSKIP("this machine has no IPv6 loopback");
-    const quint16 port = rig.listen();
-    QSignalSpy relaying(&rig.capture, &ContactCapture::relayChanged);
-    QSignalSpy problems(&rig.capture, &ContactCapture::relayProblem);
+    DatagramRelay relay;
+    QSignalSpy relaying(&relay, &DatagramRelay::destinationsChanged);
+    QSignalSpy problems(&relay, &DatagramRelay::problem);
+    const quint16 ownPort = freeUdpPort();
+    relay.setOwnPort(ownPort);
     const RelayDestination unreachable{"127.0.0.1", freeUdpPort()};
-    rig.capture.setRelay({{"localhost", byName.socket.localPort()},
-                          unreachable,
-                          {"::1", byAddress.socket.localPort()},
-                          {"mapper..local", 12061}});
+    QList<RelayDestination> destinations{{"localhost", byName.socket.localPort()},
+                                         unreachable,
+                                         {"::1", byAddress.socket.localPort()},
+                                         {"mapper..local", 12061},
+                                         {"::", ownPort}};
+    // Our own port at every address of this machine is refused, as is a name that does not resolve.
+    for (const QHostAddress& address : QNetworkInterface::allAddresses()) {
+        if (!destinations.contains(RelayDestination{address.toString(), ownPort}))
+            destinations.append({address.toString(), ownPort});
+    }
+    relay.setDestinations(destinations);
+    QTRY_COMPARE(problems.size(), destinations.size() - 3);
     QTRY_COMPARE(shown(relaying).size(), 3);
 
-    const QList<QByteArray> sent{WorkedContact::Datagram, "just text", QByteArray("\xFF\0<contactinfo", 14)};
-    QUdpSocket logger;
+    const QList<QByteArray> sent{Datagram, "just text", QByteArray("\xFF\0<contactinfo", 14)};
     for (const QByteArray& datagram : sent)
-        logger.writeDatagram(datagram, QHostAddress::LocalHost, port);
+        QVERIFY(relay.relay(datagram));
+    // What comes straight back (a second Tarvex relaying to us, a broadcast) is not relayed again.
+    QVERIFY(!relay.relay(Datagram));
+    QCOMPARE(relay.looped(), 1u);
     QTRY_COMPARE(byName.received, sent);
     QTRY_COMPARE(byAddress.received, sent);
     // The refusals have come back by now; they are counted, and once a
     // program listens there the next copy reaches it all the same.
     Listener late(QHostAddress::LocalHost, unreachable.port);
-    logger.writeDatagram("last", QHostAddress::LocalHost, port);
+    QVERIFY(relay.relay("last"));
     QTRY_COMPARE(late.received, QList<QByteArray>{"last"});
-    QTRY_COMPARE(byAddress.received.size(), 4);
-    QVERIFY(rig.counts.relayFailures > 0);
+    QVERIFY(relay.failures() > 0);
     // Once for each destination, however many copies failed.
-    QCOMPARE(problems.size(), 2);
-    const QString said = problems[0].first().toString() + problems[1].first().toString();
-    QVERIFY(said.contains(unreachable.text()) && said.contains("mapper..local:12061"));
-    QCOMPARE(rig.contacts.size(), 4);
+    QCOMPARE(problems.size(), destinations.size() - 2);
+    QVERIFY(problems.last().first().toString().contains(unreachable.text()));
 }
 
-void TestContactCapture::relayLoopsAreCut()
-{
-    Capture rig;
-    Listener echo;
-    const quint16 port = rig.listen();
-    QSignalSpy relaying(&rig.capture, &ContactCapture::relayChanged);
-    QSignalSpy problems(&rig.capture, &ContactCapture::relayProblem);
-    // Our own port at every address of this machine is refused.
-    QList<RelayDestination> destinations{{"::", port}, {"127.0.0.1", echo.socket.localPort()}};
-    for (const QHostAddress& address : QNetworkInterface::allAddresses()) {
-        if (!destinations.contains(RelayDestination{address.toString(), port}))
-            destinations.append({address.toString(), port});
-    }
-    rig.capture.setRelay(destinations);
-    QTRY_COMPARE(problems.size(), destinations.size() - 1);
-    QTRY_COMPARE(shown(relaying), QStringList{"127.0.0.1:" + QString::number(echo.socket.localPort())});
-
-    // What comes straight back (a second Tarvex relaying to us, a broadcast)
-    // is neither read nor relayed again.
-    QUdpSocket logger;
-    logger.writeDatagram(WorkedContact::Datagram, QHostAddress::LocalHost, port);
-    QTRY_COMPARE(echo.received.size(), 1);
-    echo.socket.writeDatagram(echo.received.first(), QHostAddress::LocalHost, port);
-    logger.writeDatagram("just text", QHostAddress::LocalHost, port);
-    QTRY_COMPARE(echo.received.size(), 2);
-    QCOMPARE(echo.received.last(), "just text");
-    QCOMPARE(rig.contacts.size(), 2);
-    QCOMPARE(rig.counts.looped, 1u);
-}
-
-TARVEX_TEST(TestContactConverter)
-TARVEX_TEST(TestCaptureSettings)
+TARVEX_TEST(TestCaptureTexts)
 TARVEX_TEST(TestContactCapture)
 #include "tst_capture.moc"

@@ -17,31 +17,37 @@ class TestLogs : public QObject
     Q_OBJECT
 
 private slots:
-    void errorBlocksFollowEachOther();
+    void entriesAreWrittenAsReadersExpect();
     void nonUploadedHeaderOnlyForANewFile();
     void aFailedAppendLeavesTheFileAsItWas();
-    void newFilesArePrivateAndNeverMadeThroughALink_data();
     void newFilesArePrivateAndNeverMadeThroughALink();
     void repliesAreSafeInTheLogs_data();
     void repliesAreSafeInTheLogs();
-    void debugEntriesSpanTheLinesOfTheirSetting();
     void timestampFollowsTheUsersLocale();
 };
 
-void TestLogs::errorBlocksFollowEachOther()
+void TestLogs::entriesAreWrittenAsReadersExpect()
 {
     TempDir dir;
-    const ErrorLog log(dir.file("ErrorLog.txt"));
-    QVERIFY(log.write("Corvane Error Message Returned", "reply\r\nSent Data= body"));
-    QVERIFY(log.write("", "second"));
-    const QRegularExpression twoBlocks(
-        QStringLiteral("^----------\r\n[^\r\n]+ - Corvane Error Message Returned\r\n =Error Report= "
-                       "\r\nreply\r\nSent Data= body\r\n"
-                       " =Error Report End= \r\n\r\n----------\r\n[^\r\n]+ - \r\n =Error Report= "
-                       "\r\nsecond\r\n =Error Report End= \r\n\r\n$"));
-    const QString text = QString::fromUtf8(dir.read("ErrorLog.txt"));
-    QVERIFY2(twoBlocks.match(text).hasMatch(), qPrintable(text));
+    const ErrorLog errors(dir.file("ErrorLog.txt"));
+    QVERIFY(errors.write("Corvane Error Message Returned", "reply\r\nSent Data= body"));
+    QVERIFY(errors.write("", "second"));
+    const QRegularExpression twoBlocks(QStringLiteral(
+        "^----------\r\n[^\r\n]+ - Corvane Error Message Returned\r\n =Error Report= "
+        "\r\nreply\r\nSent Data= body\r\n =Error Report End= \r\n\r\n"
+        "----------\r\n[^\r\n]+ - \r\n =Error Report= \r\nsecond\r\n =Error Report End= \r\n\r\n$"));
+    QVERIFY2(twoBlocks.match(QString::fromUtf8(dir.read("ErrorLog.txt"))).hasMatch(),
+             dir.read("ErrorLog.txt").constData());
     QVERIFY(!ErrorLog("/dev/full").write("t", "s")); // a full disk: the open succeeds, the write does not
+
+    const DebugTrace trace(dir.file("DebugLog.txt"));
+    QVERIFY(trace.write(TraceKey::DatagramArrival, "<contactinfo>\r\n<call>\x1bQ9XYZ</call>"));
+    QVERIFY(trace.write(TraceKey::LogRecord, "<EOR>"));
+    const QRegularExpression twoEntries(
+        QStringLiteral("^[^\r\n]+ - Socket Date Arrival  ->  = <contactinfo>\r\n<call>\uFFFDQ9XYZ</call>\r\n"
+                       "[^\r\n]+ - Log Record  ->  = <EOR>\r\n$"));
+    QVERIFY2(twoEntries.match(QString::fromUtf8(dir.read("DebugLog.txt"))).hasMatch(),
+             dir.read("DebugLog.txt").constData());
 }
 
 void TestLogs::nonUploadedHeaderOnlyForANewFile()
@@ -68,51 +74,37 @@ void TestLogs::nonUploadedHeaderOnlyForANewFile()
 void TestLogs::aFailedAppendLeavesTheFileAsItWas()
 {
     TempDir dir;
-    const NonUploadedQsosLog log(dir.file("NotUploadedQsosLog.adi"));
+    const QString path = dir.file("NotUploadedQsosLog.adi");
     {
         FileSizeLimit full(10);
-        QVERIFY(!log.append("<CALL:1>A <EOR>"));
+        QVERIFY(!appendToFileSynced(path, "record\r\n", nullptr, "header\r\n"));
     }
     QVERIFY(!dir.exists("NotUploadedQsosLog.adi")); // so the next write starts with the header
-    QVERIFY(log.append("<CALL:1>A <EOR>"));
-    QVERIFY(dir.read("NotUploadedQsosLog.adi").startsWith(NonUploadedQsosLog::header().toUtf8()));
-    const QByteArray before = dir.read("NotUploadedQsosLog.adi");
+    QVERIFY(appendToFileSynced(path, "first\r\n", nullptr, "header\r\n"));
     {
-        FileSizeLimit full(before.size() + 5);
+        FileSizeLimit full(20);
         QString error;
-        QVERIFY(!log.append("<CALL:1>B <EOR>", &error));
+        QVERIFY(!appendToFileSynced(path, "second, too long\r\n", &error, "header\r\n"));
         QCOMPARE(error, QStringLiteral("File too large")); // the system's words, not "Unknown error"
-        QVERIFY(!ErrorLog(dir.file("NotUploadedQsosLog.adi")).write("t", "s"));
     }
-    QCOMPARE(dir.read("NotUploadedQsosLog.adi"), before); // not a byte of the cut record
-    QVERIFY(log.append("<CALL:1>C <EOR>"));
-    QCOMPARE(dir.read("NotUploadedQsosLog.adi"), before + "<CALL:1>C <EOR>\r\n");
-}
-
-void TestLogs::newFilesArePrivateAndNeverMadeThroughALink_data()
-{
-    QTest::addColumn<QString>("linkTo"); // what ErrorLog.txt is a link to, if anything
-    QTest::addColumn<bool>("written");
-    QTest::newRow("a new file") << QString() << true;
-    QTest::newRow("a link the user placed to a file") << "synced.txt" << true;
-    QTest::newRow("a link to where no file is") << "planted.txt" << false;
+    QVERIFY(appendToFile(path, "third\r\n")); // not glued to a cut one
+    QCOMPARE(dir.read("NotUploadedQsosLog.adi"), QByteArray("header\r\nfirst\r\nthird\r\n"));
 }
 
 void TestLogs::newFilesArePrivateAndNeverMadeThroughALink()
 {
-    QFETCH(QString, linkTo);
-    QFETCH(bool, written);
     TempDir dir;
+    QVERIFY(appendToFile(dir.file("ErrorLog.txt"), "new\n"));
+    QCOMPARE(QFile::permissions(dir.file("ErrorLog.txt")) & 0x0FFF,
+             QFileDevice::ReadUser | QFileDevice::WriteUser);
+    // A link the user placed to a file is followed; one to where no file is, never.
     dir.write("synced.txt", "old\n");
-    if (!linkTo.isEmpty())
-        QVERIFY(QFile::link(dir.file(linkTo), dir.file("ErrorLog.txt")));
-    QCOMPARE(appendToFile(dir.file("ErrorLog.txt"), "new\n"), written);
-    const QString target = dir.file(linkTo.isEmpty() ? QStringLiteral("ErrorLog.txt") : linkTo);
-    QCOMPARE(QFileInfo::exists(target), written);
-    if (linkTo.isEmpty())
-        QCOMPARE(QFile::permissions(target) & 0x0FFF, QFileDevice::ReadUser | QFileDevice::WriteUser);
-    if (linkTo == QLatin1String("synced.txt"))
-        QCOMPARE(dir.read(linkTo), QByteArray("old\nnew\n"));
+    QVERIFY(QFile::link(dir.file("synced.txt"), dir.file("placed.txt")));
+    QVERIFY(appendToFile(dir.file("placed.txt"), "new\n"));
+    QCOMPARE(dir.read("synced.txt"), QByteArray("old\nnew\n"));
+    QVERIFY(QFile::link(dir.file("planted.txt"), dir.file("DebugLog.txt")));
+    QVERIFY(!appendToFile(dir.file("DebugLog.txt"), "new\n"));
+    QVERIFY(!dir.exists("planted.txt"));
 }
 
 void TestLogs::repliesAreSafeInTheLogs_data()
@@ -132,6 +124,10 @@ void TestLogs::repliesAreSafeInTheLogs_data()
     QTest::newRow("short password left alone") << QByteArray("OK abc") << "abc"
                                                << "OK abc";
     QTest::newRow("Latin-1") << QByteArray("Fehler \xE4") << "secret" << QString::fromUtf8("Fehler ä");
+    QTest::newRow("longest") << QByteArray(2000, 'x') << "secret" << QString(2000, QLatin1Char('x'));
+    QTest::newRow("cut") << QByteArray(2001, 'x') << "secret"
+                         << QString(2000, QLatin1Char('x')) +
+                                "\r\n[cut: the first 2000 of 2001 characters are shown]";
 }
 
 void TestLogs::repliesAreSafeInTheLogs()
@@ -139,24 +135,6 @@ void TestLogs::repliesAreSafeInTheLogs()
     QFETCH(QByteArray, reply);
     QFETCH(QString, password);
     QTEST(LogText::safeReply(reply, password), "logged");
-
-    // 10 MiB of junk is cut to a stated length.
-    const QString junk = LogText::safeReply(QByteArray(10 << 20, 'x'), password);
-    QVERIFY(junk.size() < LogText::ReplyLimit + 100);
-    QVERIFY(junk.endsWith(QStringLiteral("[cut: the first 2000 of 10485760 characters are shown]")));
-}
-
-void TestLogs::debugEntriesSpanTheLinesOfTheirSetting()
-{
-    TempDir dir;
-    const DebugTrace trace(dir.file("DebugLog.txt"));
-    QVERIFY(trace.write(TraceKey::DatagramArrival, "<contactinfo>\r\n<call>Q9XYZ</call>"));
-    QVERIFY(trace.write(TraceKey::LogRecord, "<EOR>"));
-    const QRegularExpression entries(
-        QStringLiteral("^[^\r\n]+ - Socket Date Arrival  ->  = <contactinfo>\r\n"
-                       "<call>Q9XYZ</call>\r\n[^\r\n]+ - Log Record  ->  = <EOR>\r\n$"));
-    QVERIFY(entries.match(QString::fromUtf8(dir.read("DebugLog.txt"))).hasMatch());
-    QVERIFY(!DebugTrace("/dev/full").write("k", "s"));
 }
 
 void TestLogs::timestampFollowsTheUsersLocale()
