@@ -321,6 +321,7 @@ private slots:
 
 private:
     void open(const QUrl& updateBase = {});
+    QLabel* label(const char* name) const { return m_about->findChild<QLabel*>(name); }
 
     std::unique_ptr<TempDir> m_dir;
     std::unique_ptr<ScriptedPrompter> m_prompter;
@@ -348,12 +349,12 @@ void TestAbout::textsAndMailLink()
 {
     open();
     const QString call = QString::fromUtf8(BuildInfo::AuthorCall);
-    QCOMPARE(m_about->Label1->text(),
+    QCOMPARE(label("Label1")->text(),
              "Tarvex ver. " TARVEX_VERSION "\nBy: " + QString::fromUtf8(BuildInfo::AuthorName) + ' ' + call);
-    QCOMPARE(m_about->Label3->toolTip(), "Send Email to " + call);
-    QCOMPARE(m_about->Label5->toolTip(), QStringLiteral("Check for latest Update Here"));
+    QCOMPARE(label("Label3")->toolTip(), "Send Email to " + call);
+    QCOMPARE(label("Label5")->toolTip(), QStringLiteral("Check for latest Update Here"));
 
-    QTest::mouseClick(m_about->Label3, Qt::LeftButton);
+    QTest::mouseClick(label("Label3"), Qt::LeftButton);
     QCOMPARE(m_prompter->openedUrls, QList<QUrl>{QUrl("mailto:" + QString::fromUtf8(BuildInfo::AuthorMail))});
 }
 
@@ -376,14 +377,14 @@ void TestAbout::linkColoursFollowThePointer()
     for (const QString& where : moves) {
         if (where == "leave") { // from Send Email, as the window system tells it
             QEvent leave(QEvent::Leave);
-            QApplication::sendEvent(m_about->Label3, &leave);
+            QApplication::sendEvent(label("Label3"), &leave);
             QApplication::sendEvent(m_about.get(), &leave);
         } else {
             const QLabel* label = m_about->findChild<QLabel*>(where);
             QTest::mouseMove(m_about.get(), label ? label->geometry().center() : QPoint(1, 1));
         }
     }
-    QTEST(colourName(m_about->Label3) + ' ' + colourName(m_about->Label5), "colours");
+    QTEST(colourName(label("Label3")) + ' ' + colourName(label("Label5")), "colours");
 }
 
 void TestAbout::updateCheckAnswers_data()
@@ -428,7 +429,7 @@ void TestAbout::updateCheckAnswers()
     m_about->setUpdateCheckTimeout(200ms);
     m_prompter->answers.append(choices);
 
-    QTest::mouseClick(m_about->Label5, Qt::LeftButton);
+    QTest::mouseClick(label("Label5"), Qt::LeftButton);
     QVERIFY(m_about->isCheckingForUpdate()); // the window goes on while the host is asked
     QVERIFY(m_prompter->messages.isEmpty());
     QTRY_VERIFY(!m_about->isCheckingForUpdate());
@@ -445,9 +446,9 @@ void TestAbout::updateCheckAnswers()
 void TestAbout::keyboardAndDarkThemes()
 {
     open(QUrl("ftp://example.org"));
-    m_about->Label5->setFocus();
-    QVERIFY(m_about->Label5->hasFocus());
-    QTest::keyClick(m_about->Label5, Qt::Key_Return);
+    label("Label5")->setFocus();
+    QVERIFY(label("Label5")->hasFocus());
+    QTest::keyClick(label("Label5"), Qt::Key_Return);
     // An unusable update host is said, and nothing is fetched.
     QCOMPARE(m_prompter->messages.size(), 1);
     QVERIFY(m_prompter->messages[0].text.startsWith("The UpdateHost setting \"ftp://example.org\""));
@@ -458,7 +459,7 @@ void TestAbout::keyboardAndDarkThemes()
     dark.setColor(QPalette::WindowText, QColor(230, 230, 230));
     dark.setColor(QPalette::Link, QColor(120, 170, 255));
     m_about->setPalette(dark);
-    QCOMPARE(colourName(m_about->Label3), QColor(120, 170, 255).name());
+    QCOMPARE(colourName(label("Label3")), QColor(120, 170, 255).name());
     QTest::keyClick(m_about.get(), Qt::Key_Escape);
     QVERIFY(!m_about->isVisible());
 }
