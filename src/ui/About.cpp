@@ -15,8 +15,9 @@ namespace {
 // Blue links, red under the pointer, unless the theme's background makes them unreadable.
 QColor linkColour(const QPalette& theme)
 {
-    return Palette::readable(QColor(0, 0, 255), theme.color(QPalette::Window),
-                             {theme.color(QPalette::Link), QColor(120, 170, 255), theme.color(QPalette::WindowText)});
+    return Palette::readable(
+        QColor(0, 0, 255), theme.color(QPalette::Window),
+        {theme.color(QPalette::Link), QColor(120, 170, 255), theme.color(QPalette::WindowText)});
 }
 
 QColor hotLinkColour(const QPalette& theme)
@@ -32,8 +33,8 @@ QColor hotLinkColour(const QPalette& theme)
 
 About::About(Prompter& prompter, HttpClient& http, const QString& dataFolder, const Settings& settings,
              QWidget* parent)
-    : QWidget(parent, Qt::Window), ui(std::make_unique<Ui::About>()), m_prompter(prompter), m_settings(settings),
-      m_checker(http)
+    : QWidget(parent, Qt::Window), ui(std::make_unique<Ui::About>()), m_prompter(prompter),
+      m_settings(settings), m_checker(http)
 {
     ui->setupUi(this);
     ui->Label1->setText(QStringLiteral("Tarvex ver. %1\nBy: %2 %3")
@@ -81,11 +82,12 @@ void About::follow(QLabel* link)
 
 void About::CheckforUpdate()
 {
-    const ServiceBase update = resolveServiceBase(SettingKey::UpdateHost,
-                                                  m_settings.GetSettings(SettingKey::UpdateHost, QString()),
-                                                  QString::fromUtf8(BuildInfo::UpdateHost));
+    const ServiceBase update =
+        resolveServiceBase(SettingKey::UpdateHost, m_settings.GetSettings(SettingKey::UpdateHost, QString()),
+                           QString::fromUtf8(BuildInfo::UpdateHost));
     if (!update.problem.isEmpty()) {
-        m_prompter.message(this, update.problem, QString(), Prompter::Buttons::Ok, Prompter::Icon::Exclamation);
+        m_prompter.message(this, update.problem, QString(), Prompter::Buttons::Ok,
+                           Prompter::Icon::Exclamation);
         return;
     }
     m_updateBase = update.url;
@@ -98,28 +100,28 @@ void About::showUpdateAnswer(const UpdateCheckResult& result)
     switch (result.verdict) {
     case UpdateVerdict::Failed:
         // A check that ends without a word looks like "no update".
-        m_prompter.message(this, tr("The check for a newer version failed: %1").arg(result.failure), QString(),
-                           Prompter::Buttons::Ok, Prompter::Icon::Exclamation);
+        m_prompter.message(this, tr("The check for a newer version failed: %1").arg(result.failure),
+                           QString(), Prompter::Buttons::Ok, Prompter::Icon::Exclamation);
         return;
     case UpdateVerdict::NotNewer:
-        m_prompter.message(this, QStringLiteral("There is no Update available!"), QString(), Prompter::Buttons::Ok,
-                           Prompter::Icon::None);
+        m_prompter.message(this, QStringLiteral("There is no Update available!"), QString(),
+                           Prompter::Buttons::Ok, Prompter::Icon::None);
         return;
     case UpdateVerdict::Newer:
         break;
     }
-    const Prompter::Answer wanted = m_prompter.message(this,
-                                                       QStringLiteral("     There is an UPDATE Available!\r"
-                                                                      "Would you like to download the update now?"),
-                                                       QStringLiteral("UPDATE AVAILABLE!"), Prompter::Buttons::YesNo,
-                                                       Prompter::Icon::None);
+    const Prompter::Answer wanted = m_prompter.message(
+        this,
+        QStringLiteral("     There is an UPDATE Available!\r"
+                       "Would you like to download the update now?"),
+        QStringLiteral("UPDATE AVAILABLE!"), Prompter::Buttons::YesNo, Prompter::Icon::None);
     if (wanted != Prompter::Answer::Yes)
         return;
-    const Prompter::Answer understood =
-        m_prompter.message(this,
-                           QStringLiteral("After Downloading this Update you will need to close this\r"
-                                          " application before you unzip and install the new update!"),
-                           QStringLiteral("Download Update"), Prompter::Buttons::OkCancel, Prompter::Icon::Exclamation);
+    const Prompter::Answer understood = m_prompter.message(
+        this,
+        QStringLiteral("After Downloading this Update you will need to close this\r"
+                       " application before you unzip and install the new update!"),
+        QStringLiteral("Download Update"), Prompter::Buttons::OkCancel, Prompter::Icon::Exclamation);
     if (understood == Prompter::Answer::Ok)
         m_prompter.openUrl(UpdateChecker::archiveUrl(m_updateBase));
 }

@@ -46,6 +46,13 @@ void fitCaption(QPushButton* button)
     button->setFixedWidth(metrics.horizontalAdvance(button->text()) + metrics.height() * 3 / 2);
 }
 
+// The parts that say something.
+QString joined(QStringList parts, const QString& separator)
+{
+    parts.removeAll(QString());
+    return parts.join(separator);
+}
+
 // An eye for the password box's show/hide button; icon themes are not
 // everywhere, and the button must show on every desktop.
 QIcon eyeIcon(const QColor& colour, bool crossed)
@@ -376,18 +383,12 @@ void frmMain::refresh()
         label->setVisible(!text.isEmpty());
     };
     show(ui->StatusPanel1, status.activity());
-    const QString capture = status.captureText();
-    show(ui->lblListening, capture.isEmpty() ? status.listeningText()
-                                             : status.listeningText() + QStringLiteral(" · ") + capture);
-    const QString accepted = status.acceptedText();
-    show(ui->lblCounts,
-         accepted.isEmpty() ? status.countsText() : accepted + QStringLiteral(" · ") + status.countsText());
+    show(ui->lblListening, joined({status.listeningText(), status.captureText()}, QStringLiteral(" · ")));
+    show(ui->lblCounts, joined({status.acceptedText(), status.countsText()}, QStringLiteral(" · ")));
     show(ui->lblWaiting, status.waitingText());
-    const QString failure = status.failureText();
     show(ui->lblFailure,
-         m_requestingAttention
-             ? ErrorIndicatorText + (failure.isEmpty() ? QString() : QLatin1Char('\n') + failure)
-             : failure);
+         joined({m_requestingAttention ? ErrorIndicatorText : QString(), status.failureText()},
+                QStringLiteral("\n")));
     Palette::setAlert(ui->lblListening, !s.listening);
     Palette::setAlert(ui->lblWaiting, true);
     Palette::setAlert(ui->lblFailure, true);
@@ -442,25 +443,15 @@ void frmMain::changeEvent(QEvent* event)
     QMainWindow::changeEvent(event);
 }
 
-void frmMain::mousePressEvent(QMouseEvent* event)
-{
-    stopErrorIndicator();
-    QMainWindow::mousePressEvent(event);
-}
-
 bool frmMain::event(QEvent* event)
 {
-    // A press on the title bar counts as looking, and goes on so the window still drags.
-    if (event->type() == QEvent::NonClientAreaMouseButtonPress &&
-        static_cast<QMouseEvent*>(event)->button() == Qt::LeftButton)
+    // The operator has looked: a click in the window or on its title bar (which
+    // goes on, so the window still drags), or the focus.
+    const bool titleBar = event->type() == QEvent::NonClientAreaMouseButtonPress &&
+                          static_cast<QMouseEvent*>(event)->button() == Qt::LeftButton;
+    if (titleBar || event->type() == QEvent::MouseButtonPress || event->type() == QEvent::FocusIn)
         stopErrorIndicator();
     return QMainWindow::event(event);
-}
-
-void frmMain::focusInEvent(QFocusEvent* event)
-{
-    stopErrorIndicator();
-    QMainWindow::focusInEvent(event);
 }
 
 // Once closed, nothing hears the logger for the rest of the contest: asked
