@@ -169,7 +169,7 @@ void frmMain::connectControls()
                                                      {ui->txtCorvanePassword, SettingKey::Password}};
     for (const auto& [box, key] : fields) {
         connect(box, &QLineEdit::textChanged, this,
-                [&login, key](const QString& text) { login.edit(key, text); });
+                [&login, setting = key](const QString& text) { login.edit(setting, text); });
         connect(box, &QLineEdit::editingFinished, this, [this] { commitLogin(false); });
         // Enter also asks again after the service refused the login.
         connect(box, &QLineEdit::returnPressed, this, [this] { commitLogin(true); });
@@ -191,9 +191,9 @@ void frmMain::connectControls()
     connect(ui->cmdReset, &QPushButton::clicked, this, &frmMain::cmdReset_Click);
     for (const auto& [action, path] : {std::pair{ui->mnuOpenErrorLog, m_station.paths().errorLog()},
                                        std::pair{ui->mnuViewNonUploaded, m_station.paths().nonUploaded()}}) {
-        connect(action, &QAction::triggered, this, [this, path] {
-            if (logExists(path))
-                m_prompter.openUrl(QUrl::fromLocalFile(path));
+        connect(action, &QAction::triggered, this, [this, log = path] {
+            if (logExists(log))
+                m_prompter.openUrl(QUrl::fromLocalFile(log));
         });
     }
     connect(ui->mnuClearErrorLog, &QAction::triggered, this, &frmMain::mnuClearErrorLog_Click);
