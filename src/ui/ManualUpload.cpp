@@ -1,17 +1,13 @@
 #include "ui/ManualUpload.h"
 
 #include "logs/ErrorLog.h"
-#include "logs/LogText.h"
 #include "settings/LoginSource.h"
 #include "station/Station.h"
 #include "ui/Prompter.h"
 #include "upload/AdifFileUpload.h"
 #include "upload/HttpFileUpload.h"
 
-#include <QAction>
-#include <QLabel>
 #include <QLineEdit>
-#include <QMenu>
 #include <QPushButton>
 
 #include <optional>
