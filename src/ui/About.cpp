@@ -3,27 +3,64 @@
 #include "BuildInfo.h"
 #include "ui/Palette.h"
 #include "ui/Prompter.h"
+#include "ui_About.h"
 #include "upload/ServiceAddress.h"
 
 #include <QDir>
-#include <QGridLayout>
 #include <QKeyEvent>
-#include <QLabel>
 #include <QMouseEvent>
-#include <QVBoxLayout>
 
-const QColor About::LinkColour(0, 0, 255);
-const QColor About::HotLinkColour(255, 0, 0);
+namespace {
+
+// Blue links, red under the pointer, unless the theme's background makes them unreadable.
+QColor linkColour(const QPalette& theme)
+{
+    return Palette::readable(
+        QColor(0, 0, 255), theme.color(QPalette::Window),
+        {theme.color(QPalette::Link), QColor(120, 170, 255), theme.color(QPalette::WindowText)});
+}
+
+QColor hotLinkColour(const QPalette& theme)
+{
+    // Pure red reaches 4:1 at best, on white; it only marks the link under
+    // the pointer, so the lower bar for such marks (3:1) is the one it must
+    // clear, and light themes keep it.
+    return Palette::readable(QColor(255, 0, 0), theme.color(QPalette::Window),
+                             {QColor(255, 128, 128), theme.color(QPalette::WindowText)}, 3.0);
+}
+
+} // namespace
 
 About::About(Prompter& prompter, HttpClient& http, const QString& dataFolder, const Settings& settings,
              QWidget* parent)
-    : QWidget(parent, Qt::Window), m_prompter(prompter), m_settings(settings), m_checker(http)
+    : QWidget(parent, Qt::Window), ui(std::make_unique<Ui::About>()), m_prompter(prompter),
+      m_settings(settings), m_checker(http)
 {
-    setupUi(dataFolder);
-    Form_Load();
-    connect(this, &About::updateCheckRequested, this, &About::CheckforUpdate);
+    ui->setupUi(this);
+    ui->Label1->setText(QStringLiteral("Tarvex ver. %1\nBy: %2 %3")
+                            .arg(versionText().trimmed(), QString::fromUtf8(BuildInfo::AuthorName),
+                                 QString::fromUtf8(BuildInfo::AuthorCall)));
+    ui->Label3->setToolTip(QStringLiteral("Send Email to ") + QString::fromUtf8(BuildInfo::AuthorCall));
+    // Reachable with Tab and opened with Enter, like any other link.
+    ui->Label3->installEventFilter(this);
+    ui->Label5->installEventFilter(this);
+    setLinkColours();
+
+    const QString folder = QDir::toNativeSeparators(dataFolder);
+    ui->lblDataFolder->setText(QStringLiteral("Settings and logs: ") + folder);
+    ui->lblDataFolder->setToolTip(folder);
+    QFont small = ui->lblDataFolder->font();
+    if (small.pointSizeF() > 0) {
+        small.setPointSizeF(small.pointSizeF() * 0.85);
+        ui->lblDataFolder->setFont(small);
+    }
+    // Each link sits centred under its heading, the two pairs apart by the font's measure.
+    ui->links->setHorizontalSpacing(QFontMetrics(font()).height() * 2);
+    ui->page->insertSpacing(2, QFontMetrics(font()).height() / 2);
     connect(&m_checker, &UpdateChecker::finished, this, &About::showUpdateAnswer);
 }
+
+About::~About() = default;
 
 void About::setUpdateCheckTimeout(std::chrono::milliseconds timeout)
 {
@@ -35,104 +72,27 @@ bool About::isCheckingForUpdate() const
     return m_checker.isRunning();
 }
 
-void About::setupUi(const QString& dataFolder)
+void About::follow(QLabel* link)
 {
-    setObjectName(QStringLiteral("About"));
-    setFocusPolicy(Qt::StrongFocus);
-    // Moves over the background must arrive without a button held.
-    setMouseTracking(true);
-
-    Label1 = new QLabel(this);
-    Label2 = new QLabel(QStringLiteral("Question,Bugs,Comments"), this);
-    Label3 = new QLabel(QStringLiteral("Send Email"), this);
-    Label4 = new QLabel(QStringLiteral("Latest Updates"), this);
-    Label5 = new QLabel(QStringLiteral("Click Here"), this);
-    lblDataFolder = new QLabel(this);
-    const std::pair<QLabel*, const char*> names[] = {{Label1, "Label1"}, {Label2, "Label2"},
-                                                     {Label3, "Label3"}, {Label4, "Label4"},
-                                                     {Label5, "Label5"}, {lblDataFolder, "lblDataFolder"}};
-    for (const auto& [label, name] : names)
-        label->setObjectName(QString::fromLatin1(name));
-
-    for (QLabel* link : {Label3, Label5}) {
-        QFont font = link->font();
-        font.setUnderline(true);
-        link->setFont(font);
-        link->setCursor(Qt::PointingHandCursor);
-        link->setMouseTracking(true);
-        link->installEventFilter(this);
-        // Reachable with Tab and opened with Enter, like any other link.
-        link->setFocusPolicy(Qt::StrongFocus);
-        link->setStyleSheet(QStringLiteral("QLabel { border: 1px solid transparent; } "
-                                           "QLabel:focus { border: 1px dotted palette(window-text); }"));
-    }
-    setLinkColours();
-
-    const QString folder = QDir::toNativeSeparators(dataFolder);
-    lblDataFolder->setText(QStringLiteral("Settings and logs: ") + folder);
-    lblDataFolder->setToolTip(folder);
-    lblDataFolder->setTextInteractionFlags(Qt::TextSelectableByMouse);
-    QFont small = lblDataFolder->font();
-    if (small.pointSizeF() > 0) {
-        small.setPointSizeF(small.pointSizeF() * 0.85);
-        lblDataFolder->setFont(small);
-    }
-
-    // Each link sits centred under its heading, the two pairs side by side.
-    auto* links = new QGridLayout;
-    links->addWidget(Label2, 0, 0, Qt::AlignHCenter);
-    links->addWidget(Label3, 1, 0, Qt::AlignHCenter);
-    links->addWidget(Label4, 0, 1, Qt::AlignHCenter);
-    links->addWidget(Label5, 1, 1, Qt::AlignHCenter);
-    links->setHorizontalSpacing(QFontMetrics(font()).height() * 2);
-
-    auto* page = new QVBoxLayout(this);
-    page->addWidget(Label1);
-    page->addLayout(links);
-    page->addSpacing(QFontMetrics(font()).height() / 2);
-    page->addWidget(lblDataFolder);
-    // No border style of its own to keep: a fixed size is what a note like this wants.
-    page->setSizeConstraint(QLayout::SetFixedSize);
-}
-
-void About::Form_Load()
-{
-    setWindowTitle(QStringLiteral("Tarvex"));
-    Label1->setText(
-        QStringLiteral("Tarvex ver. %1.%2.%3\nBy: %4 %5")
-            .arg(BuildInfo::VersionMajor)
-            .arg(BuildInfo::VersionMinor)
-            .arg(BuildInfo::VersionRevision)
-            .arg(QString::fromUtf8(BuildInfo::AuthorName), QString::fromUtf8(BuildInfo::AuthorCall)));
-    Label3->setToolTip(QStringLiteral("Send Email to ") + QString::fromUtf8(BuildInfo::AuthorCall));
-    Label5->setToolTip(QStringLiteral("Check for latest Update Here"));
-}
-
-void About::Label3_Click()
-{
-    m_prompter.openUrl(QUrl(QStringLiteral("mailto:") + QString::fromUtf8(BuildInfo::AuthorMail)));
-}
-
-void About::Label5_Click()
-{
-    emit updateCheckRequested();
+    if (link == ui->Label3)
+        m_prompter.openUrl(QUrl(QStringLiteral("mailto:") + QString::fromUtf8(BuildInfo::AuthorMail)));
+    else
+        CheckforUpdate();
 }
 
 void About::CheckforUpdate()
 {
-    const ServiceBase update = resolveServiceBase(SettingKey::UpdateHost,
-                                                  m_settings.GetSettings(SettingKey::UpdateHost, QString()),
-                                                  QString::fromUtf8(BuildInfo::UpdateHost));
+    const ServiceBase update =
+        resolveServiceBase(SettingKey::UpdateHost, m_settings.GetSettings(SettingKey::UpdateHost, QString()),
+                           QString::fromUtf8(BuildInfo::UpdateHost));
     if (!update.problem.isEmpty()) {
-        m_prompter.message(this, update.problem, QString(), Prompter::Buttons::Ok, Prompter::Icon::Exclamation);
+        m_prompter.message(this, update.problem, QString(), Prompter::Buttons::Ok,
+                           Prompter::Icon::Exclamation);
         return;
     }
     m_updateBase = update.url;
     // A click while a check runs adds nothing: its answer is on the way.
-    m_checker.check(m_updateBase, QStringLiteral("%1.%2.%3")
-                                      .arg(BuildInfo::VersionMajor)
-                                      .arg(BuildInfo::VersionMinor)
-                                      .arg(BuildInfo::VersionRevision));
+    m_checker.check(m_updateBase, versionText().trimmed());
 }
 
 void About::showUpdateAnswer(const UpdateCheckResult& result)
@@ -140,8 +100,8 @@ void About::showUpdateAnswer(const UpdateCheckResult& result)
     switch (result.verdict) {
     case UpdateVerdict::Failed:
         // A check that ends without a word looks like "no update".
-        m_prompter.message(this, tr("The check for a newer version failed: %1").arg(result.failure), QString(),
-                           Prompter::Buttons::Ok, Prompter::Icon::Exclamation);
+        m_prompter.message(this, tr("The check for a newer version failed: %1").arg(result.failure),
+                           QString(), Prompter::Buttons::Ok, Prompter::Icon::Exclamation);
         return;
     case UpdateVerdict::NotNewer:
         m_prompter.message(this, QStringLiteral("There is no Update available!"), QString(),
@@ -162,29 +122,22 @@ void About::showUpdateAnswer(const UpdateCheckResult& result)
         QStringLiteral("After Downloading this Update you will need to close this\r"
                        " application before you unzip and install the new update!"),
         QStringLiteral("Download Update"), Prompter::Buttons::OkCancel, Prompter::Icon::Exclamation);
-    if (understood != Prompter::Answer::Ok)
-        return;
-    m_prompter.openUrl(UpdateChecker::archiveUrl(m_updateBase));
+    if (understood == Prompter::Answer::Ok)
+        m_prompter.openUrl(UpdateChecker::archiveUrl(m_updateBase));
 }
 
 bool About::eventFilter(QObject* watched, QEvent* event)
 {
-    auto* link = qobject_cast<QLabel*>(watched);
-    if (link != Label3 && link != Label5)
-        return QWidget::eventFilter(watched, event);
-
+    auto* link = static_cast<QLabel*>(watched); // only the two links are watched
     switch (event->type()) {
     case QEvent::MouseMove:
-        Palette::setTextColour(link, QPalette::WindowText, hotLinkColour());
+        Palette::setTextColour(link, QPalette::WindowText, hotLinkColour(palette()));
         // Handled here: left to the label it would reach the background too.
         return true;
     case QEvent::KeyPress: {
         const int key = static_cast<QKeyEvent*>(event)->key();
         if (key == Qt::Key_Return || key == Qt::Key_Enter || key == Qt::Key_Space) {
-            if (link == Label3)
-                Label3_Click();
-            else
-                Label5_Click();
+            follow(link);
             return true;
         }
         break;
@@ -195,15 +148,13 @@ bool About::eventFilter(QObject* watched, QEvent* event)
         break;
     case QEvent::MouseButtonRelease: {
         const auto* mouse = static_cast<QMouseEvent*>(event);
+        if (mouse->button() != Qt::LeftButton)
+            break;
         // A click is a press and a release on the same link, as with a button.
-        const bool click = mouse->button() == Qt::LeftButton && m_pressedLink == link &&
-                           link->rect().contains(mouse->position().toPoint());
-        if (mouse->button() == Qt::LeftButton)
-            m_pressedLink = nullptr;
-        if (click && link == Label3)
-            Label3_Click();
-        else if (click && link == Label5)
-            Label5_Click();
+        const bool click = m_pressedLink == link && link->rect().contains(mouse->position().toPoint());
+        m_pressedLink = nullptr;
+        if (click)
+            follow(link);
         break;
     }
     default:
@@ -244,25 +195,8 @@ void About::changeEvent(QEvent* event)
     QWidget::changeEvent(event);
 }
 
-QColor About::linkColour() const
-{
-    const QPalette theme = palette();
-    return Palette::readable(LinkColour, theme.color(QPalette::Window),
-                             {theme.color(QPalette::Link), QColor(120, 170, 255), theme.color(QPalette::WindowText)});
-}
-
-QColor About::hotLinkColour() const
-{
-    // Pure red reaches 4:1 at best, on white; it only marks the link under
-    // the pointer, so the lower bar for such marks (3:1) is the one it must
-    // clear, and light themes keep it.
-    const QPalette theme = palette();
-    return Palette::readable(HotLinkColour, theme.color(QPalette::Window),
-                             {QColor(255, 128, 128), theme.color(QPalette::WindowText)}, 3.0);
-}
-
 void About::setLinkColours()
 {
-    for (QLabel* link : {Label3, Label5})
-        Palette::setTextColour(link, QPalette::WindowText, linkColour());
+    for (QLabel* link : {ui->Label3, ui->Label5})
+        Palette::setTextColour(link, QPalette::WindowText, linkColour(palette()));
 }

@@ -8,9 +8,13 @@
 #include <QWidget>
 
 #include <chrono>
+#include <memory>
 
 class Prompter;
 class QLabel;
+namespace Ui {
+class About;
+}
 
 // The About window: version, author, a mail link and the update link. The
 // update check runs in the background; only its answer shows.
@@ -22,25 +26,9 @@ public:
     // The update host is read from the settings at each check.
     About(Prompter& prompter, HttpClient& http, const QString& dataFolder, const Settings& settings,
           QWidget* parent = nullptr);
+    ~About() override;
     void setUpdateCheckTimeout(std::chrono::milliseconds timeout);
     bool isCheckingForUpdate() const;
-
-    QLabel* Label1 = nullptr; // version and author
-    QLabel* Label2 = nullptr;
-    QLabel* Label3 = nullptr; // "Send Email" link
-    QLabel* Label4 = nullptr;
-    QLabel* Label5 = nullptr; // "Click Here" update link
-    QLabel* lblDataFolder = nullptr;
-
-    static const QColor LinkColour;
-    static const QColor HotLinkColour;
-    // The link colours as shown: the ones above unless the theme's background
-    // makes them unreadable.
-    QColor linkColour() const;
-    QColor hotLinkColour() const;
-
-signals:
-    void updateCheckRequested();
 
 protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
@@ -50,14 +38,12 @@ protected:
     void changeEvent(QEvent* event) override;
 
 private:
-    void setupUi(const QString& dataFolder);
-    void Form_Load();
-    void Label3_Click();
-    void Label5_Click();
+    void follow(QLabel* link);
     void CheckforUpdate();
     void showUpdateAnswer(const UpdateCheckResult& result);
     void setLinkColours();
 
+    std::unique_ptr<Ui::About> ui;
     Prompter& m_prompter;
     Settings m_settings;
     QUrl m_updateBase;

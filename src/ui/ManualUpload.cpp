@@ -1,17 +1,13 @@
 #include "ui/ManualUpload.h"
 
 #include "logs/ErrorLog.h"
-#include "logs/LogText.h"
 #include "settings/LoginSource.h"
 #include "station/Station.h"
 #include "ui/Prompter.h"
 #include "upload/AdifFileUpload.h"
 #include "upload/HttpFileUpload.h"
 
-#include <QAction>
-#include <QLabel>
 #include <QLineEdit>
-#include <QMenu>
 #include <QPushButton>
 
 #include <optional>
@@ -25,12 +21,18 @@ const QString ErrorHeading =
                    "Please wait for a few minutes and try the upload again.\r\n");
 const QString ErrorFooter = QStringLiteral("The error information has been saved to the ErrorLog.txt file.");
 
+// "The file", its path, then what is said about it, each on a line of its own.
+QString aboutFile(const QString& path, const QString& what)
+{
+    return QStringLiteral("The file") + CrLf + path + CrLf + what;
+}
+
 } // namespace
 
 ManualUpload::ManualUpload(Station& station, Prompter& prompter, QWidget* window, QLineEdit* path,
                            QPushButton* browse, QPushButton* upload)
-    : QObject(window), m_station(station), m_prompter(prompter), m_window(window), m_path(path), m_browse(browse),
-      m_upload(upload)
+    : QObject(window), m_station(station), m_prompter(prompter), m_window(window), m_path(path),
+      m_browse(browse), m_upload(upload)
 {
     connect(m_browse, &QPushButton::clicked, this, &ManualUpload::cmbBrowseforUploadADIF_Click);
     connect(m_upload, &QPushButton::clicked, this, &ManualUpload::cmbProcessandUpload_Click);
@@ -57,22 +59,20 @@ void ManualUpload::cmbProcessandUpload_Click()
     if (m_active)
         return;
     if (path.isEmpty()) {
-        setStatus(tr("Choose the ADIF file to upload first: click \"...\" or type its path."));
+        m_station.showJob(tr("Choose the ADIF file to upload first: click \"...\" or type its path."));
         return;
     }
     if (const std::optional<QString> reason = AdifFileUpload::problemWith(path, true)) {
         m_prompter.message(m_window,
-                           QStringLiteral("The file") + CrLf + path + CrLf +
-                               QStringLiteral("could not be read: ") + *reason + CrLf +
-                               QStringLiteral("Nothing was uploaded."),
+                           aboutFile(path, QStringLiteral("could not be read: ") + *reason + CrLf +
+                                               QStringLiteral("Nothing was uploaded.")),
                            QString(), Prompter::Buttons::Ok, Prompter::Icon::Critical);
         return;
     }
     // Anything else would be sent as it is, and the service would say so only by mail.
     if (AdifFileUpload::problemWith(path, false) &&
         m_prompter.message(m_window,
-                           QStringLiteral("The file") + CrLf + path + CrLf +
-                               tr("holds no ADIF records (no <EOR>). Upload it anyway?"),
+                           aboutFile(path, tr("holds no ADIF records (no <EOR>). Upload it anyway?")),
                            QString(), Prompter::Buttons::YesNo, Prompter::Icon::Exclamation,
                            Prompter::Answer::No) != Prompter::Answer::Yes)
         return;
@@ -86,8 +86,9 @@ void ManualUpload::UploadToCorvane(const QString& path)
     m_uploadedPath = path;
 
     QString problem;
-    HttpFileUpload* upload = AdifFileUpload::make(m_station.http(), m_station.settings(), m_station.paths().directory(),
-                                                  m_station.login().current(), path, &problem, this);
+    HttpFileUpload* upload =
+        AdifFileUpload::make(m_station.http(), m_station.settings(), m_station.paths().directory(),
+                             m_station.login().current(), path, &problem, this);
     if (!upload) {
         m_prompter.message(m_window, problem, QString(), Prompter::Buttons::Ok, Prompter::Icon::Critical);
         setButtonsEnabled(true);
@@ -96,15 +97,15 @@ void ManualUpload::UploadToCorvane(const QString& path)
     m_active = upload;
 
     connect(upload, &HttpFileUpload::progress, this, [this, upload] {
-        setStatus(QStringLiteral("Uploading File %1% %2/%3")
-                      .arg(upload->Percent())
-                      .arg(upload->SentAmount())
-                      .arg(upload->TotalAmount()));
+        m_station.showJob(QStringLiteral("Uploading File %1% %2/%3")
+                              .arg(upload->Percent())
+                              .arg(upload->SentAmount())
+                              .arg(upload->TotalAmount()));
     });
     connect(upload, &HttpFileUpload::finished, this, &ManualUpload::uploadFinished);
 
     // Either way finished() follows, and the outcome is judged there.
-    setStatus(upload->Start() ? QStringLiteral("File Uploading!") : upload->StatusText());
+    m_station.showJob(upload->Start() ? QStringLiteral("File Uploading!") : upload->StatusText());
 }
 
 void ManualUpload::uploadFinished()
@@ -116,29 +117,29 @@ void ManualUpload::uploadFinished()
     // Not deleted inside its own signal, nor by the dialogs' event loops below.
     upload->deleteLater();
 
-    const QString replyText = AdifFileUpload::replyText(*upload);
     if (upload->Completed() && upload->StatusCode() == 200) {
         m_prompter.message(
             m_window,
-            QStringLiteral("The Corvane Servers returned the following message:") + CrLf + CrLf + replyText +
-                CrLf + CrLf + QStringLiteral("Please Note:") + CrLf +
+            QStringLiteral("The Corvane Servers returned the following message:") + CrLf + CrLf +
+                AdifFileUpload::replyText(*upload) + CrLf + CrLf + QStringLiteral("Please Note:") + CrLf +
                 QStringLiteral("In about 10 minutes you will recieve an email from Corvane") + CrLf +
                 QStringLiteral("with the status of your upload if you have that option turned on "
                                "at Corvane."),
             QString(), Prompter::Buttons::Ok, Prompter::Icon::None);
-        setStatus(QStringLiteral("Uploading Data Complete"));
+        m_station.showJob(QStringLiteral("Uploading Data Complete"));
         offerToDelete(upload->fileSnapshot());
     } else {
-        const QString report = AdifFileUpload::errorReport(*upload);
-        const QString text = upload->Completed()
-                                 ? ErrorHeading + ErrorFooter
-                                 : ErrorHeading +
-                                       QStringLiteral(" If the problem continues try going to the Corvane "
-                                                      "website\r\nand try uploading it there..\r\n") +
-                                       ErrorFooter;
-        m_prompter.message(m_window, text + CrLf + CrLf + tr("What went wrong: %1").arg(AdifFileUpload::failure(*upload)),
+        const QString report = AdifFileUpload::errorReport(*upload); // saves the exchange, before any box
+        // Without an answer from the service, its website may still take the file.
+        const QString advice = upload->Completed()
+                                   ? QString()
+                                   : QStringLiteral(" If the problem continues try going to the "
+                                                    "Corvane website\r\nand try uploading it there..\r\n");
+        m_prompter.message(m_window,
+                           ErrorHeading + advice + ErrorFooter + CrLf + CrLf +
+                               tr("What went wrong: %1").arg(AdifFileUpload::failure(*upload)),
                            QString(), Prompter::Buttons::Ok, Prompter::Icon::Critical);
-        setStatus(FailedStatus);
+        m_station.showJob(FailedStatus);
         m_station.reportError(ErrorTitle::ServiceError, report);
     }
     setButtonsEnabled(true);
@@ -148,12 +149,12 @@ void ManualUpload::offerToDelete(const QByteArray& sent)
 {
     const QString path = m_uploadedPath;
     const Prompter::Answer answer = m_prompter.message(
-        m_window, QStringLiteral("Would you like to delete ") + CrLf + path + QStringLiteral(" ?"),
-        QString(), Prompter::Buttons::YesNo, Prompter::Icon::None, Prompter::Answer::No);
+        m_window, QStringLiteral("Would you like to delete ") + CrLf + path + QStringLiteral(" ?"), QString(),
+        Prompter::Buttons::YesNo, Prompter::Icon::None, Prompter::Answer::No);
     if (answer == Prompter::Answer::Yes) {
         const auto tell = [this, &path](const QString& what) {
-            m_prompter.message(m_window, QStringLiteral("The file") + CrLf + path + CrLf + what, QString(),
-                               Prompter::Buttons::Ok, Prompter::Icon::Exclamation);
+            m_prompter.message(m_window, aboutFile(path, what), QString(), Prompter::Buttons::Ok,
+                               Prompter::Icon::Exclamation);
         };
         QString error;
         switch (AdifFileUpload::removeIfUnchanged(path, sent, &error)) {
@@ -173,12 +174,7 @@ void ManualUpload::offerToDelete(const QByteArray& sent)
         }
     }
     m_path->clear();
-    setStatus(QString());
-}
-
-void ManualUpload::setStatus(const QString& text)
-{
-    m_station.showJob(text);
+    m_station.showJob(QString());
 }
 
 void ManualUpload::setButtonsEnabled(bool enabled)

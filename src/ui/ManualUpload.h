@@ -31,7 +31,6 @@ private:
     void UploadToCorvane(const QString& path);
     void uploadFinished();
     void offerToDelete(const QByteArray& sent);
-    void setStatus(const QString& text);
     void setButtonsEnabled(bool enabled);
 
     Station& m_station;

@@ -18,7 +18,7 @@ inline constexpr double ReadableContrast = 4.5;
 // `preferred` where it reads on `background`; otherwise the first of
 // `fallbacks` that does, or the one of them all with the most contrast.
 QColor readable(const QColor& preferred, const QColor& background, std::initializer_list<QColor> fallbacks,
-               double minimum = ReadableContrast);
+                double minimum = ReadableContrast);
 
 void setTextColour(QWidget* widget, QPalette::ColorRole role, const QColor& colour);
 

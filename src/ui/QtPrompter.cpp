@@ -4,8 +4,8 @@
 #include <QDesktopServices>
 #include <QFileDialog>
 #include <QHash>
-#include <QPushButton>
 #include <QMessageBox>
+#include <QPushButton>
 #include <QRegularExpression>
 
 namespace {
@@ -125,8 +125,7 @@ QStringList QtPrompter::nameFilters(const QString& barSeparated)
 
 QString QtPrompter::messageText(const QString& text)
 {
-    QString result = text;
-    result.replace(QStringLiteral("\r\n"), QStringLiteral("\n"));
-    result.replace(QLatin1Char('\r'), QLatin1Char('\n'));
-    return result;
+    return QString(text)
+        .replace(QStringLiteral("\r\n"), QStringLiteral("\n"))
+        .replace(QLatin1Char('\r'), QLatin1Char('\n'));
 }

@@ -29,7 +29,8 @@ RecentContactsView::RecentContactsView(RecentContacts& model, QWidget* parent)
     // New contacts arrive at the bottom; the view follows them unless the
     // operator has scrolled up to read.
     QScrollBar* bar = m_table->verticalScrollBar();
-    connect(bar, &QScrollBar::valueChanged, this, [this, bar](int value) { m_followNewest = value == bar->maximum(); });
+    connect(bar, &QScrollBar::valueChanged, this,
+            [this, bar](int value) { m_followNewest = value == bar->maximum(); });
     connect(&m_model, &QAbstractItemModel::rowsInserted, this, [this] {
         fitColumns();
         if (m_followNewest)

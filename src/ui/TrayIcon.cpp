@@ -72,16 +72,13 @@ QIcon TrayIcon::iconFor(const QIcon& appIcon, StatusModel::Health health)
 
 void TrayIcon::show(StatusModel::Health health, const QString& toolTip)
 {
-    if (!m_shown || health != m_health)
+    // Only what changed: each new icon is drawn and handed to the desktop.
+    if (!m_icon->isVisible() || health != m_health)
         m_icon->setIcon(iconFor(m_appIcon, health));
-    if (!m_shown || toolTip != m_toolTip)
-        m_icon->setToolTip(toolTip);
     m_health = health;
-    m_toolTip = toolTip;
-    if (!m_shown) {
-        m_shown = true;
-        m_icon->show();
-    }
+    if (toolTip != m_icon->toolTip())
+        m_icon->setToolTip(toolTip);
+    m_icon->show();
 }
 
 void TrayIcon::showMessage(const QString& title, const QString& text)
@@ -102,7 +99,8 @@ void DesktopNotifier::notify(const QString& title, const QString& text)
 {
     switch (m_route) {
     case Route::NotificationService: {
-        QDBusMessage call = QDBusMessage::createMethodCall(NotificationService, QStringLiteral("/org/freedesktop/Notifications"),
+        QDBusMessage call = QDBusMessage::createMethodCall(NotificationService,
+                                                           QStringLiteral("/org/freedesktop/Notifications"),
                                                            NotificationService, QStringLiteral("Notify"));
         call << QStringLiteral("Tarvex") << 0u << QStringLiteral("tarvex") << title << text << QStringList()
              << QVariantMap() << -1;

@@ -19,9 +19,6 @@ public:
     void show(StatusModel::Health health, const QString& toolTip);
     void showMessage(const QString& title, const QString& text);
 
-    StatusModel::Health health() const { return m_health; }
-    QString toolTip() const { return m_toolTip; }
-
     // The application icon with a badge in the health's colour.
     static QIcon iconFor(const QIcon& appIcon, StatusModel::Health health);
     static QColor badgeColour(StatusModel::Health health);
@@ -35,8 +32,6 @@ private:
     QIcon m_appIcon;
     QSystemTrayIcon* m_icon = nullptr;
     StatusModel::Health m_health = StatusModel::Health::Fine;
-    QString m_toolTip;
-    bool m_shown = false;
 };
 
 // Desktop notifications: through the freedesktop notification service where

@@ -7,7 +7,6 @@
 #include "status/RecentContacts.h"
 #include "status/StatusModel.h"
 #include "ui/About.h"
-#include "ui/Common.h"
 #include "ui/ManualUpload.h"
 #include "ui/Palette.h"
 #include "ui/Prompter.h"
@@ -23,7 +22,6 @@
 #include <QPainter>
 #include <QPainterPath>
 #include <QSettings>
-#include <QShortcut>
 #include <QSystemTrayIcon>
 #include <QTimer>
 #include <QUrl>
@@ -37,8 +35,8 @@ const QString NotSet = QStringLiteral("Not Set");
 void fitDigits(QLineEdit* box, int digits)
 {
     const QFontMetrics metrics(box->font());
-    box->setFixedWidth(metrics.horizontalAdvance(QString(digits, QLatin1Char('0'))) + 2 * metrics.height() / 3 +
-                       box->textMargins().left() + box->textMargins().right());
+    box->setFixedWidth(metrics.horizontalAdvance(QString(digits, QLatin1Char('0'))) +
+                       2 * metrics.height() / 3 + box->textMargins().left() + box->textMargins().right());
 }
 
 // Styles give every captioned button a wide minimum; these few are meant small.
@@ -46,6 +44,13 @@ void fitCaption(QPushButton* button)
 {
     const QFontMetrics metrics(button->font());
     button->setFixedWidth(metrics.horizontalAdvance(button->text()) + metrics.height() * 3 / 2);
+}
+
+// The parts that say something.
+QString joined(QStringList parts, const QString& separator)
+{
+    parts.removeAll(QString());
+    return parts.join(separator);
 }
 
 // An eye for the password box's show/hide button; icon themes are not
@@ -69,11 +74,6 @@ QIcon eyeIcon(const QColor& colour, bool crossed)
     return QIcon(pixmap);
 }
 
-QString fileName(const QString& path)
-{
-    return QFileInfo(path).fileName();
-}
-
 } // namespace
 
 frmMain::frmMain(Station& station, Prompter& prompter, QWidget* parent)
@@ -93,30 +93,16 @@ frmMain::frmMain(Station& station, Prompter& prompter, QWidget* parent)
     fitCaption(ui->cmbBrowseforUploadADIF);
     const QFontMetrics metrics(ui->cmbProcessandUpload->font());
     // The main action is the big button of the window: two lines high.
-    ui->cmbProcessandUpload->setMinimumSize(
-        metrics.horizontalAdvance(ui->cmbProcessandUpload->text()) + 3 * metrics.height(), metrics.height() * 5 / 2);
+    ui->cmbProcessandUpload->setMinimumSize(metrics.horizontalAdvance(ui->cmbProcessandUpload->text()) +
+                                                3 * metrics.height(),
+                                            metrics.height() * 5 / 2);
     for (QLineEdit* box : {ui->txtCorvaneEmailAddress, ui->txtCorvaneCallsign, ui->txtCorvanePassword})
         box->setMinimumWidth(QFontMetrics(box->font()).averageCharWidth() * 8);
 
     // Other operators at a multi-operator station see this screen; the eye
     // shows the password to the one who types it (Alt+H from the keyboard).
-    m_showPassword = ui->txtCorvanePassword->addAction(eyeIcon(palette().color(QPalette::Text), false),
-                                                       QLineEdit::TrailingPosition);
-    m_showPassword->setObjectName(QStringLiteral("actShowPassword"));
-    m_showPassword->setCheckable(true);
-    m_showPassword->setShortcut(QKeySequence(Qt::ALT | Qt::Key_H));
-    m_showPassword->setShortcutContext(Qt::WindowShortcut);
-    m_showPassword->setToolTip(tr("Show the password (Alt+H)"));
-    addAction(m_showPassword);
-
-    // Every status line wraps rather than being cut off, and can be reached
-    // from the keyboard and read by a screen reader.
-    for (QLabel* label : {ui->StatusPanel1, ui->lblListening, ui->lblCounts, ui->lblWaiting, ui->lblFailure}) {
-        label->setWordWrap(true);
-        label->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);
-        label->setTextInteractionFlags(Qt::TextSelectableByMouse | Qt::TextSelectableByKeyboard);
-        label->setFocusPolicy(Qt::TabFocus);
-    }
+    ui->txtCorvanePassword->addAction(ui->actShowPassword, QLineEdit::TrailingPosition);
+    // The status lines wrap rather than being cut off (the form says so), at the status bar's full width.
     ui->StatusBar1->addWidget(ui->panels, 1);
     ui->mnuError->menuAction()->setVisible(false);
 
@@ -126,15 +112,14 @@ frmMain::frmMain(Station& station, Prompter& prompter, QWidget* parent)
     connect(m_refreshTimer, &QTimer::timeout, this, &frmMain::refresh);
 
     // F10 opens the first menu, as on other desktops.
-    auto* f10 = new QShortcut(QKeySequence(Qt::Key_F10), this);
-    connect(f10, &QShortcut::activated, this, [this] {
+    connect(ui->actOpenMenu, &QAction::triggered, this, [this] {
         for (QAction* menu : menuBar()->actions()) {
             if (menu->isVisible())
                 return menuBar()->setActiveAction(menu);
         }
     });
-    m_manualUpload = new ManualUpload(m_station, m_prompter, this, ui->txtUploadADIFPathCorvane,
-                                      ui->cmbBrowseforUploadADIF, ui->cmbProcessandUpload);
+    new ManualUpload(m_station, m_prompter, this, ui->txtUploadADIFPathCorvane, ui->cmbBrowseforUploadADIF,
+                     ui->cmbProcessandUpload);
     applyColours();
     ui->txtPort->setFocus();
 }
@@ -159,12 +144,9 @@ void frmMain::Form_Load()
     ui->mnuKeyring->setChecked(m_station.login().inKeyring());
     ui->chkEnableAuto->setChecked(s.autoUpload);
     ui->txtTotalQSOUploaded->setText(QString::number(s.uploaded));
-    Common::HookWindow(this, [this] { stopErrorIndicator(); });
-    restoreGeometry(QSettings(m_station.paths().windowState(), QSettings::IniFormat).value("geometry").toByteArray());
-    const bool notify = QSettings(m_station.paths().windowState(), QSettings::IniFormat)
-                            .value("notifications", true)
-                            .toBool();
-    ui->mnuNotifications->setChecked(notify);
+    const QSettings window(m_station.paths().windowState(), QSettings::IniFormat);
+    restoreGeometry(window.value("geometry").toByteArray());
+    ui->mnuNotifications->setChecked(window.value("notifications", true).toBool());
     refresh();
 }
 
@@ -186,28 +168,34 @@ void frmMain::connectControls()
                                                      {ui->txtCorvaneCallsign, SettingKey::Callsign},
                                                      {ui->txtCorvanePassword, SettingKey::Password}};
     for (const auto& [box, key] : fields) {
-        connect(box, &QLineEdit::textChanged, this, [&login, key](const QString& text) { login.edit(key, text); });
+        connect(box, &QLineEdit::textChanged, this,
+                [&login, setting = key](const QString& text) { login.edit(setting, text); });
         connect(box, &QLineEdit::editingFinished, this, [this] { commitLogin(false); });
         // Enter also asks again after the service refused the login.
         connect(box, &QLineEdit::returnPressed, this, [this] { commitLogin(true); });
     }
     // "Not Set" reads as words, not as seven dots of a saved password.
     const auto showPassword = [this] {
-        const bool plain = m_showPassword->isChecked() || ui->txtCorvanePassword->text() == NotSet;
+        const bool plain = ui->actShowPassword->isChecked() || ui->txtCorvanePassword->text() == NotSet;
         ui->txtCorvanePassword->setEchoMode(plain ? QLineEdit::Normal : QLineEdit::Password);
-        m_showPassword->setIcon(eyeIcon(palette().color(QPalette::Text), m_showPassword->isChecked()));
+        ui->actShowPassword->setIcon(
+            eyeIcon(palette().color(QPalette::Text), ui->actShowPassword->isChecked()));
     };
     connect(ui->txtCorvanePassword, &QLineEdit::textChanged, this, showPassword);
-    connect(m_showPassword, &QAction::toggled, this, showPassword);
+    connect(ui->actShowPassword, &QAction::toggled, this, showPassword);
 
     connect(ui->chkEnableAuto, &QCheckBox::clicked, this, [this](bool on) { m_station.setAutoUpload(on); });
     ui->txtPort->installEventFilter(this);
     connect(ui->txtPort, &QLineEdit::returnPressed, this, [this] { applyPort(false); });
     connect(Timer1, &QTimer::timeout, this, [this] { ProgramErrorFlash(true); });
     connect(ui->cmdReset, &QPushButton::clicked, this, &frmMain::cmdReset_Click);
-    connect(ui->mnuOpenErrorLog, &QAction::triggered, this, [this] { openLog(m_station.paths().errorLog()); });
-    connect(ui->mnuViewNonUploaded, &QAction::triggered, this,
-            [this] { openLog(m_station.paths().nonUploaded()); });
+    for (const auto& [action, path] : {std::pair{ui->mnuOpenErrorLog, m_station.paths().errorLog()},
+                                       std::pair{ui->mnuViewNonUploaded, m_station.paths().nonUploaded()}}) {
+        connect(action, &QAction::triggered, this, [this, log = path] {
+            if (logExists(log))
+                m_prompter.openUrl(QUrl::fromLocalFile(log));
+        });
+    }
     connect(ui->mnuClearErrorLog, &QAction::triggered, this, &frmMain::mnuClearErrorLog_Click);
     connect(ui->mnuDebug0, &QAction::triggered, this, [this] { m_station.setDebug(true); });
     connect(ui->mnuDebug1, &QAction::triggered, this, [this] { m_station.setDebug(false); });
@@ -232,10 +220,11 @@ void frmMain::connectControls()
     connect(qApp, &QGuiApplication::commitDataRequest, this, [this] { m_quitting = true; });
     auto* notifications = new Notifications(status, this);
     auto* notifier = new DesktopNotifier(m_tray, this);
-    connect(notifications, &Notifications::notify, notifier, [this, notifier](const QString& title, const QString& text) {
-        if (ui->mnuNotifications->isChecked())
-            notifier->notify(title, text);
-    });
+    connect(notifications, &Notifications::notify, notifier,
+            [this, notifier](const QString& title, const QString& text) {
+                if (ui->mnuNotifications->isChecked())
+                    notifier->notify(title, text);
+            });
 }
 
 void frmMain::applyPort(bool quietWhenInvalid)
@@ -277,14 +266,15 @@ void frmMain::showLogin(const Credentials& login)
 QString frmMain::portShown() const
 {
     const quint16 port = m_station.status().state().port;
-    return port ? QString::number(port) : m_station.settings().GetSettings(SettingKey::Port, QStringLiteral("12060"));
+    return port ? QString::number(port)
+                : m_station.settings().GetSettings(SettingKey::Port, QStringLiteral("12060"));
 }
 
 void frmMain::commitLogin(bool retry)
 {
-    m_station.login().commit({ui->txtCorvaneEmailAddress->text(), ui->txtCorvanePassword->text(),
-                              ui->txtCorvaneCallsign->text()},
-                             retry);
+    m_station.login().commit(
+        {ui->txtCorvaneEmailAddress->text(), ui->txtCorvanePassword->text(), ui->txtCorvaneCallsign->text()},
+        retry);
 }
 
 bool frmMain::eventFilter(QObject* watched, QEvent* event)
@@ -305,57 +295,60 @@ bool frmMain::eventFilter(QObject* watched, QEvent* event)
 void frmMain::cmdReset_Click()
 {
     if (m_prompter.message(this, tr("Reset the count of uploaded contacts to 0?"), QString(),
-                           Prompter::Buttons::YesNo, Prompter::Icon::None, Prompter::Answer::No) ==
-        Prompter::Answer::Yes)
+                           Prompter::Buttons::YesNo, Prompter::Icon::None,
+                           Prompter::Answer::No) == Prompter::Answer::Yes)
         m_station.resetCount();
 }
 
-void frmMain::openLog(const QString& path)
+// Says so on the first panel when the file is not there.
+bool frmMain::logExists(const QString& path)
 {
     if (QFileInfo::exists(path))
-        m_prompter.openUrl(QUrl::fromLocalFile(path));
-    else
-        ui->StatusPanel1->setText(tr("%1 does not exist yet.").arg(fileName(path)));
+        return true;
+    ui->StatusPanel1->setText(tr("%1 does not exist yet.").arg(QFileInfo(path).fileName()));
+    return false;
 }
 
 void frmMain::mnuClearErrorLog_Click()
 {
     QFile log(m_station.paths().errorLog());
-    if (!log.exists())
-        return ui->StatusPanel1->setText(tr("%1 does not exist yet.").arg(fileName(log.fileName())));
+    if (!logExists(log.fileName()))
+        return;
     const Prompter::Answer answer = m_prompter.message(
         this, tr("Delete the error log?\r\n%1").arg(QDir::toNativeSeparators(log.fileName())), QString(),
         Prompter::Buttons::YesNo, Prompter::Icon::Exclamation, Prompter::Answer::No);
     if (answer != Prompter::Answer::Yes || log.remove())
         return;
-    m_prompter.message(this, tr("The error log could not be deleted:\r\n%1").arg(log.errorString()), QString(),
-                       Prompter::Buttons::Ok, Prompter::Icon::Exclamation);
+    m_prompter.message(this, tr("The error log could not be deleted:\r\n%1").arg(log.errorString()),
+                       QString(), Prompter::Buttons::Ok, Prompter::Icon::Exclamation);
 }
 
 void frmMain::mnuAbout_Click()
 {
     if (!m_about) {
-        m_about = new About(m_prompter, m_station.http(), m_station.paths().directory(), m_station.settings());
+        m_about =
+            new About(m_prompter, m_station.http(), m_station.paths().directory(), m_station.settings());
         m_about->setAttribute(Qt::WA_DeleteOnClose);
         m_about->setAttribute(Qt::WA_QuitOnClose, false);
-        m_about->setWindowIcon(windowIcon());
         m_about->adjustSize();
         m_about->move(geometry().center() - m_about->rect().center());
     }
-    m_about->show();
-    m_about->raise();
-    m_about->activateWindow();
+    bringUp(m_about);
 }
 
 void frmMain::mnuRecent_Click()
 {
-    if (!m_recentView) {
+    if (!m_recentView)
         m_recentView = new RecentContactsView(m_station.recent(), this);
-        m_recentView->setWindowIcon(windowIcon());
-    }
-    m_recentView->show();
-    m_recentView->raise();
-    m_recentView->activateWindow();
+    bringUp(m_recentView);
+}
+
+void frmMain::bringUp(QWidget* window)
+{
+    window->setWindowIcon(windowIcon());
+    window->show();
+    window->raise();
+    window->activateWindow();
 }
 
 void frmMain::requestRefresh()
@@ -390,14 +383,12 @@ void frmMain::refresh()
         label->setVisible(!text.isEmpty());
     };
     show(ui->StatusPanel1, status.activity());
-    const QString capture = status.captureText();
-    show(ui->lblListening, capture.isEmpty() ? status.listeningText() : status.listeningText() + QStringLiteral(" · ") + capture);
-    const QString accepted = status.acceptedText();
-    show(ui->lblCounts, accepted.isEmpty() ? status.countsText() : accepted + QStringLiteral(" · ") + status.countsText());
+    show(ui->lblListening, joined({status.listeningText(), status.captureText()}, QStringLiteral(" · ")));
+    show(ui->lblCounts, joined({status.acceptedText(), status.countsText()}, QStringLiteral(" · ")));
     show(ui->lblWaiting, status.waitingText());
-    const QString failure = status.failureText();
-    show(ui->lblFailure, m_requestingAttention ? ErrorIndicatorText + (failure.isEmpty() ? QString() : QLatin1Char('\n') + failure)
-                                               : failure);
+    show(ui->lblFailure,
+         joined({m_requestingAttention ? ErrorIndicatorText : QString(), status.failureText()},
+                QStringLiteral("\n")));
     Palette::setAlert(ui->lblListening, !s.listening);
     Palette::setAlert(ui->lblWaiting, true);
     Palette::setAlert(ui->lblFailure, true);
@@ -431,11 +422,12 @@ void frmMain::applyColours()
     const QPalette theme = palette();
     QPalette countColours = ui->txtTotalQSOUploaded->palette();
     const QColor face = theme.color(QPalette::Button);
-    countColours.setColor(QPalette::Text, Palette::readable(QColor(0, 0, 255), face,
-                                                            {theme.color(QPalette::Link), theme.color(QPalette::ButtonText)}));
+    countColours.setColor(
+        QPalette::Text, Palette::readable(QColor(0, 0, 255), face,
+                                          {theme.color(QPalette::Link), theme.color(QPalette::ButtonText)}));
     countColours.setColor(QPalette::Base, face);
     ui->txtTotalQSOUploaded->setPalette(countColours);
-    m_showPassword->setIcon(eyeIcon(theme.color(QPalette::Text), m_showPassword->isChecked()));
+    ui->actShowPassword->setIcon(eyeIcon(theme.color(QPalette::Text), ui->actShowPassword->isChecked()));
 }
 
 void frmMain::changeEvent(QEvent* event)
@@ -451,16 +443,15 @@ void frmMain::changeEvent(QEvent* event)
     QMainWindow::changeEvent(event);
 }
 
-void frmMain::mousePressEvent(QMouseEvent* event)
+bool frmMain::event(QEvent* event)
 {
-    stopErrorIndicator();
-    QMainWindow::mousePressEvent(event);
-}
-
-void frmMain::focusInEvent(QFocusEvent* event)
-{
-    stopErrorIndicator();
-    QMainWindow::focusInEvent(event);
+    // The operator has looked: a click in the window or on its title bar (which
+    // goes on, so the window still drags), or the focus.
+    const bool titleBar = event->type() == QEvent::NonClientAreaMouseButtonPress &&
+                          static_cast<QMouseEvent*>(event)->button() == Qt::LeftButton;
+    if (titleBar || event->type() == QEvent::MouseButtonPress || event->type() == QEvent::FocusIn)
+        stopErrorIndicator();
+    return QMainWindow::event(event);
 }
 
 // Once closed, nothing hears the logger for the rest of the contest: asked
@@ -468,20 +459,22 @@ void frmMain::focusInEvent(QFocusEvent* event)
 bool frmMain::mayClose()
 {
     const StationState& s = m_station.status().state();
-    const bool recent = s.lastContact.isValid() && s.lastContact.secsTo(QDateTime::currentDateTime()) < 30 * 60;
+    const bool recent =
+        s.lastContact.isValid() && s.lastContact.secsTo(QDateTime::currentDateTime()) < 30 * 60;
     if (m_quitting || (s.waiting == 0 && !recent))
         return true;
     QSettings window(m_station.paths().windowState(), QSettings::IniFormat);
     Prompter::Answer answer = Prompter::Answer::Tray;
     if (!m_tray || !window.value("keepInTray").toBool()) {
-        const QString why = s.waiting > 0 ? tr("%1 waiting for Corvane.").arg(StatusModel::contacts(s.waiting))
-                                          : tr("The last contact arrived at %1.").arg(s.lastContact.toString("HH:mm"));
-        answer = m_prompter.message(this,
-                                    why + tr("\r\nOnce Tarvex is closed, nothing hears the logger: contacts "
-                                             "logged meanwhile are not uploaded."),
-                                    tr("Quit Tarvex?"),
-                                    m_tray ? Prompter::Buttons::QuitTrayCancel : Prompter::Buttons::QuitCancel,
-                                    Prompter::Icon::Exclamation, Prompter::Answer::Cancel);
+        const QString why = s.waiting > 0
+                                ? tr("%1 waiting for Corvane.").arg(StatusModel::contacts(s.waiting))
+                                : tr("The last contact arrived at %1.").arg(s.lastContact.toString("HH:mm"));
+        answer = m_prompter.message(
+            this,
+            why + tr("\r\nOnce Tarvex is closed, nothing hears the logger: contacts "
+                     "logged meanwhile are not uploaded."),
+            tr("Quit Tarvex?"), m_tray ? Prompter::Buttons::QuitTrayCancel : Prompter::Buttons::QuitCancel,
+            Prompter::Icon::Exclamation, Prompter::Answer::Cancel);
     }
     if (answer == Prompter::Answer::Tray) {
         window.setValue("keepInTray", true);
@@ -505,7 +498,6 @@ void frmMain::Form_Unload()
     if (m_unloaded)
         return;
     m_unloaded = true;
-    Common::UnhookWindow();
     if (m_about)
         m_about->close();
     if (m_recentView)

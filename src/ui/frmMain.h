@@ -8,7 +8,6 @@
 
 struct Credentials;
 class About;
-class ManualUpload;
 class Prompter;
 class QTimer;
 class RecentContactsView;
@@ -32,8 +31,7 @@ public:
 
     // Before Form_Load; the error indicator's clock.
     void setErrorFlashInterval(std::chrono::milliseconds interval);
-    // Fills the controls from the started station, arms the error indicator
-    // and installs the title-bar hook.
+    // Fills the controls from the started station and arms the error indicator.
     void Form_Load();
     void ProgramErrorFlash(bool Status);
 
@@ -43,9 +41,8 @@ public:
     TrayIcon* tray() const { return m_tray; }
 
 protected:
+    bool event(QEvent* event) override;
     void changeEvent(QEvent* event) override;
-    void mousePressEvent(QMouseEvent* event) override;
-    void focusInEvent(QFocusEvent* event) override;
     void closeEvent(QCloseEvent* event) override;
     bool eventFilter(QObject* watched, QEvent* event) override;
 
@@ -60,21 +57,20 @@ private:
     void applyColours();
     void stopErrorIndicator();
     void cmdReset_Click();
-    void openLog(const QString& path);
+    bool logExists(const QString& path);
     void mnuClearErrorLog_Click();
     void mnuAbout_Click();
     void mnuRecent_Click();
+    void bringUp(QWidget* window);
     bool mayClose();
     void Form_Unload();
 
     std::unique_ptr<Ui::frmMain> ui;
     Station& m_station;
     Prompter& m_prompter;
-    ManualUpload* m_manualUpload = nullptr;
     TrayIcon* m_tray = nullptr;
     QTimer* Timer1 = nullptr; // the error indicator's clock; stopped until an error
     QTimer* m_refreshTimer = nullptr;
-    QAction* m_showPassword = nullptr;
     QPointer<About> m_about;
     QPointer<RecentContactsView> m_recentView;
     qint64 m_lastRefresh = 0;

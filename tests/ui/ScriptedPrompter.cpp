@@ -1,23 +1,16 @@
 #include "ScriptedPrompter.h"
 
-Prompter::Answer ScriptedPrompter::message(QWidget* parent, const QString& text, const QString& title,
-                                           Buttons buttons, Icon icon, Answer preferred)
+Prompter::Answer ScriptedPrompter::message(QWidget*, const QString& text, const QString& title,
+                                           Buttons buttons, Icon, Answer preferred)
 {
-    messages.append(Message{parent, text, title, buttons, icon, preferred});
+    messages.append(Message{text, title, buttons, preferred});
     if (answers.isEmpty())
         return buttons == Buttons::YesNo && preferred == Answer::Ok ? Answer::Yes : preferred;
-
     return answers.dequeue();
 }
 
-QString ScriptedPrompter::openFileName(QWidget* parent, const QString& title, const QString& directory,
-                                       const QString& filter)
+QString ScriptedPrompter::openFileName(QWidget*, const QString&, const QString& directory, const QString&)
 {
-    fileDialogs.append(FileDialog{parent, title, directory, filter});
+    fileDialogFolders.append(directory);
     return fileNames.isEmpty() ? QString() : fileNames.dequeue();
-}
-
-void ScriptedPrompter::openUrl(const QUrl& url)
-{
-    openedUrls.append(url);
 }

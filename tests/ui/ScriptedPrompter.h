@@ -3,9 +3,8 @@
 #include "ui/Prompter.h"
 
 #include <QList>
-#include <QPointer>
 #include <QQueue>
-#include <QWidget>
+#include <QStringList>
 
 // Answers every dialog at once from queues the test fills, and keeps a record
 // of what was asked. An empty answer queue presses Enter: the preferred
@@ -16,33 +15,24 @@ class ScriptedPrompter final : public Prompter
 public:
     struct Message
     {
-        QPointer<QWidget> parent;
         QString text;
         QString title;
         Buttons buttons;
-        Icon icon;
         Answer preferred;
-    };
-    struct FileDialog
-    {
-        QPointer<QWidget> parent;
-        QString title;
-        QString directory;
-        QString filter;
     };
 
     Answer message(QWidget* parent, const QString& text, const QString& title, Buttons buttons, Icon icon,
                    Answer preferred = Answer::Ok) override;
     QString openFileName(QWidget* parent, const QString& title, const QString& directory,
                          const QString& filter) override;
-    void openUrl(const QUrl& url) override;
+    void openUrl(const QUrl& url) override { openedUrls.append(url); }
     void requestAttention(QWidget*) override { ++attentionRequests; }
 
     QQueue<Answer> answers;
     QQueue<QString> fileNames;
 
     QList<Message> messages;
-    QList<FileDialog> fileDialogs;
+    QStringList fileDialogFolders;
     QList<QUrl> openedUrls;
     int attentionRequests = 0;
 };
