@@ -32,8 +32,6 @@ DiskKeeper::DiskKeeper(Outbox& outbox, const AppPaths& paths, const Settings& se
     connect(m_retryTimer, &QTimer::timeout, this, &DiskKeeper::retryNow);
 }
 
-DiskKeeper::~DiskKeeper() = default;
-
 void DiskKeeper::setIntervals(std::chrono::milliseconds syncDelay, std::chrono::milliseconds retryInterval)
 {
     m_syncTimer->setInterval(syncDelay);
