@@ -153,8 +153,7 @@ void TestOutbox::contactsOutliveTheRunInTheirOrder()
     Outbox next(dir.file("Outbox.txt"));
     next.open();
     QCOMPARE(next.append({B}), QList<quint64>{4}); // keys go on from the file's tail, before any replay
-    const Outbox::Replay replay = next.replay();
-    QCOMPARE(replay.waiting, 3);
+    QCOMPARE(next.replay().waiting, 3);
     QCOMPARE(waiting(next), QStringLiteral("1:Q9A 3:Q9C 4:Q9B"));
     QCOMPARE(calls(next.waitingAfter(1, 1)), QStringLiteral("3:Q9C"));
     QVERIFY(dir.read("Outbox.txt").startsWith(before)); // never rewritten at start

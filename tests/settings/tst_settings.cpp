@@ -181,9 +181,7 @@ void TestSettings::aLiveHolderAloneKeepsTheFolder()
     QCOMPARE(QFile::permissions(paths.directory()) &
                  (UnixBits | QFileDevice::ExeGroup | QFileDevice::ExeOther),
              OwnerOnly); // private; rwx for the owner
-    QFile file(paths.lockFile());
-    QVERIFY(file.open(QIODevice::WriteOnly) && file.write(left) == left.size());
-    file.close();
+    dir.write("data/Tarvex.lock", left);
     std::optional<InstanceLock> other;
     if (live)
         QVERIFY(other.emplace(paths.lockFile()).acquire());
