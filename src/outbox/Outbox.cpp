@@ -322,8 +322,7 @@ void Outbox::open()
         it.value() = unusable(it.key(), it.value());
     if (m_fd < 0)
         return;
-    struct stat info;
-    qint64 size = ::fstat(m_fd, &info) == 0 ? info.st_size : 0;
+    qint64 size = std::max<qint64>(::lseek(m_fd, 0, SEEK_END), 0);
     char last = '\n';
     if (m_writable && size == 0 && writeAll(m_fd, Header))
         size = Header.size();
