@@ -22,17 +22,14 @@ DiskKeeper::DiskKeeper(Outbox& outbox, const AppPaths& paths, const Settings& se
       m_retryTimer(new QTimer(this))
 {
     m_syncTimer->setSingleShot(true);
-    m_syncTimer->setInterval(DefaultSyncDelay);
     connect(m_syncTimer, &QTimer::timeout, this, [this] {
         m_syncPosted = false;
         m_outbox.sync();
     });
     m_retryTimer->setSingleShot(true);
-    m_retryTimer->setInterval(DefaultRetryInterval);
+    setIntervals(DefaultSyncDelay, DefaultRetryInterval);
     connect(m_retryTimer, &QTimer::timeout, this, &DiskKeeper::retryNow);
 }
-
-DiskKeeper::~DiskKeeper() = default;
 
 void DiskKeeper::setIntervals(std::chrono::milliseconds syncDelay, std::chrono::milliseconds retryInterval)
 {

@@ -40,7 +40,6 @@ public:
     static constexpr std::chrono::milliseconds DefaultRetryInterval{10000};
 
     DiskKeeper(Outbox& outbox, const AppPaths& paths, const Settings& settings, QObject* parent = nullptr);
-    ~DiskKeeper() override;
 
     // Before the keeper's thread starts.
     void setIntervals(std::chrono::milliseconds syncDelay, std::chrono::milliseconds retryInterval);

@@ -19,7 +19,13 @@
 
 namespace {
 
-enum class Kind { Add, Remove, Blank, Damaged };
+enum class Kind
+{
+    Add,
+    Remove,
+    Blank,
+    Damaged
+};
 
 struct Piece
 {
@@ -105,6 +111,21 @@ Piece readEntry(QByteArrayView bytes, bool atEnd)
     return piece;
 }
 
+QList<Outbox::Entry> listOf(const QMap<quint64, QString>& records)
+{
+    QList<Outbox::Entry> result;
+    for (auto it = records.cbegin(); it != records.cend(); ++it)
+        result.append({it.key(), it.value()});
+    return result;
+}
+
+// `file`'s name with `middle` between its base name and its suffix, in its folder.
+QString beside(const QString& file, const QString& middle)
+{
+    const QFileInfo info(file);
+    return info.dir().filePath(info.completeBaseName() + middle + info.suffix());
+}
+
 bool exists(const QString& path)
 {
     struct stat info;
@@ -146,7 +167,7 @@ QByteArray Outbox::encodeRemove(quint64 key)
     return "- " + QByteArray::number(key) + '\n';
 }
 
-QList<Outbox::Entry> Outbox::parse(const QByteArray& bytes, int* damaged, QList<QByteArray>* damagedLines)
+QList<Outbox::Entry> Outbox::parse(const QByteArray& bytes, int* damaged)
 {
     QMap<quint64, QString> waiting;
     int count = 0;
@@ -158,17 +179,11 @@ QList<Outbox::Entry> Outbox::parse(const QByteArray& bytes, int* damaged, QList<
             waiting.remove(piece.key);
         else if (piece.kind == Kind::Damaged)
             ++count;
-        if (piece.kind == Kind::Damaged && damagedLines)
-            damagedLines->append(bytes.sliced(at, piece.size));
         at += piece.size;
     }
     if (damaged)
         *damaged = count;
-    QList<Entry> entries;
-    entries.reserve(waiting.size());
-    for (auto it = waiting.cbegin(); it != waiting.cend(); ++it)
-        entries.append({it.key(), it.value()});
-    return entries;
+    return listOf(waiting);
 }
 
 Outbox::Scan Outbox::scan(int fd, qint64 size, const std::function<void(qint64, QByteArrayView)>& damaged)
@@ -251,14 +266,6 @@ quint64 Outbox::lastKey(int fd, qint64 size)
     }
 }
 
-QString Outbox::sibling(int n) const
-{
-    if (n == 1)
-        return m_asked;
-    const QFileInfo asked(m_asked);
-    return asked.dir().filePath(QStringLiteral("%1-%2.%3").arg(asked.completeBaseName()).arg(n).arg(asked.suffix()));
-}
-
 bool Outbox::openLocked(const QString& path, bool writable)
 {
     const QByteArray name = QFile::encodeName(path);
@@ -296,7 +303,7 @@ void Outbox::open()
     // (its contacts are sent, new ones held in memory); else nothing yet.
     QString readable;
     for (int n = 1;; ++n) {
-        const QString candidate = sibling(n);
+        const QString candidate = n == 1 ? m_asked : beside(m_asked, QStringLiteral("-%1.").arg(n));
         if (openLocked(candidate, true))
             break;
         m_lastError = systemError();
@@ -307,17 +314,15 @@ void Outbox::open()
         }
         if (n == 1)
             m_pending.insert(m_asked, m_lastError);
-        if (readable.isEmpty() && ::faccessat(AT_FDCWD, QFile::encodeName(candidate).constData(), R_OK, AT_EACCESS) == 0)
+        if (readable.isEmpty() && ::eaccess(QFile::encodeName(candidate).constData(), R_OK) == 0)
             readable = candidate;
     }
-    if (m_pending.contains(m_path))
-        m_pending.remove(m_path);
+    m_pending.remove(m_path);
     for (auto it = m_pending.begin(); it != m_pending.end(); ++it)
         it.value() = unusable(it.key(), it.value());
     if (m_fd < 0)
         return;
-    struct stat info;
-    qint64 size = ::fstat(m_fd, &info) == 0 ? info.st_size : 0;
+    qint64 size = std::max<qint64>(::lseek(m_fd, 0, SEEK_END), 0);
     char last = '\n';
     if (m_writable && size == 0 && writeAll(m_fd, Header))
         size = Header.size();
@@ -348,18 +353,20 @@ QString Outbox::unusable(const QString& file, const QString& reason) const
     QString fix = QStringLiteral("chmod u+rw '%1'").arg(file);
     if (::stat(name.constData(), &info) == 0 && info.st_uid != ::geteuid()) {
         const passwd* user = ::getpwuid(::geteuid());
-        fix = QStringLiteral("sudo chown %1: '%2'").arg(QString::fromLocal8Bit(user ? user->pw_name : ""), file);
+        fix = QStringLiteral("sudo chown %1: '%2'")
+                  .arg(QString::fromLocal8Bit(user ? user->pw_name : ""), file);
     }
-    QString text = QStringLiteral("%1 cannot be used (%2): it is left as it is").arg(QFileInfo(file).fileName(), reason);
+    QString text =
+        QStringLiteral("%1 cannot be used (%2): it is left as it is").arg(QFileInfo(file).fileName(), reason);
     if (file != m_path)
         text += QStringLiteral(", new contacts are kept in %1").arg(QFileInfo(m_path).fileName());
-    return text + QStringLiteral(", and the contacts in it are sent once Tarvex can read it. To allow that: %1").arg(fix);
+    return text +
+           QStringLiteral(", and the contacts in it are sent once Tarvex can read it. To allow that: ") + fix;
 }
 
 Outbox::Scan Outbox::moveDamaged(int fd, qint64 size, const QString& blankIn, int* damaged, QString* error)
 {
-    const QFileInfo asked(m_asked);
-    const QString aside = asked.dir().filePath(asked.completeBaseName() + QStringLiteral(".damaged.") + asked.suffix());
+    const QString aside = beside(m_asked, QStringLiteral(".damaged."));
     QByteArray lines;
     QList<Location> spots;
     bool moved = true;
@@ -383,13 +390,14 @@ Outbox::Scan Outbox::moveDamaged(int fd, qint64 size, const QString& blankIn, in
         return found;
     // Moved aside and synced: blanked here, so the next start does not move them again.
     const int out = ::open(QFile::encodeName(blankIn).constData(), O_WRONLY | O_CLOEXEC);
+    if (out < 0)
+        return found;
     for (const Location& spot : std::as_const(spots)) {
         const QByteArray blanks(spot.size - 1, ' ');
-        if (out >= 0 && ::pwrite(out, blanks.constData(), size_t(blanks.size()), spot.offset) != blanks.size())
+        if (::pwrite(out, blanks.constData(), size_t(blanks.size()), spot.offset) != blanks.size())
             break;
     }
-    if (out >= 0)
-        ::close(out);
+    ::close(out);
     return found;
 }
 
@@ -412,18 +420,17 @@ Outbox::Replay Outbox::replay(const QStringList& alsoImport)
         ::close(fd);
 
     QStringList others = alsoImport;
+    const QFileInfo asked(m_asked);
     const QRegularExpression siblingName(QStringLiteral("^%1-[0-9]+\\.%2$")
-                                             .arg(QRegularExpression::escape(QFileInfo(m_asked).completeBaseName()),
-                                                  QRegularExpression::escape(QFileInfo(m_asked).suffix())));
-    const QDir folder = QFileInfo(m_asked).dir();
-    for (const QString& name : folder.entryList(QDir::Files | QDir::System | QDir::Hidden)) {
+                                             .arg(QRegularExpression::escape(asked.completeBaseName()),
+                                                  QRegularExpression::escape(asked.suffix())));
+    for (const QString& name : asked.dir().entryList(QDir::Files | QDir::System | QDir::Hidden)) {
         if (siblingName.match(name).hasMatch())
-            others.append(folder.filePath(name));
+            others.append(asked.dir().filePath(name));
     }
     {
         QMutexLocker lock(&m_mutex);
-        for (auto it = found.waiting.cbegin(); it != found.waiting.cend(); ++it)
-            m_index.insert(it.key(), it.value());
+        m_index.insert(found.waiting);
         m_nextKey = std::max(m_nextKey, found.lastKey + 1);
         m_replayed = true;
         if (m_index.isEmpty() && m_held.isEmpty())
@@ -509,18 +516,15 @@ bool Outbox::importPending(int* imported, int* damaged)
 
 bool Outbox::writeLocked(QByteArray bytes, qint64* at, QString* error)
 {
-    if (!m_writable && !openLocked(m_path, true)) {
-        m_lastError = systemError();
-        if (error)
-            *error = m_lastError;
-        return false;
+    off_t before = -1;
+    if (m_writable || openLocked(m_path, true)) {
+        before = ::lseek(m_fd, 0, SEEK_END);
+        if (before == 0)
+            bytes.prepend(Header);
+        *at = before == 0 ? Header.size() : before;
+        if (before >= 0 && writeAll(m_fd, bytes))
+            return true;
     }
-    const off_t before = ::lseek(m_fd, 0, SEEK_END);
-    if (before == 0)
-        bytes.prepend(Header);
-    *at = before == 0 ? Header.size() : before;
-    if (before >= 0 && writeAll(m_fd, bytes))
-        return true;
     m_lastError = systemError();
     if (error)
         *error = m_lastError;
@@ -662,10 +666,7 @@ bool Outbox::isHeld(quint64 key) const
 QList<Outbox::Entry> Outbox::heldEntries() const
 {
     QMutexLocker lock(&m_mutex);
-    QList<Entry> entries;
-    for (auto it = m_held.cbegin(); it != m_held.cend(); ++it)
-        entries.append({it.key(), it.value()});
-    return entries;
+    return listOf(m_held);
 }
 
 QString Outbox::lastError() const

@@ -39,6 +39,8 @@ public:
     {
         quint64 key = 0;
         QString record;
+
+        friend bool operator==(const Entry&, const Entry&) = default;
     };
     struct Replay
     {
@@ -50,8 +52,6 @@ public:
 
     explicit Outbox(QString path);
     ~Outbox();
-    Outbox(const Outbox&) = delete;
-    Outbox& operator=(const Outbox&) = delete;
 
     // Quick whatever the size: chooses the file in use and takes the next key
     // from its tail. Appends may follow at once.
@@ -101,9 +101,8 @@ public:
     static QByteArray encodeAdd(quint64 key, const QString& record);
     static QByteArray encodeRemove(quint64 key);
     // Pure reading of an outbox's bytes: what waits, oldest first; damaged
-    // lines counted (and handed back whole when `damagedLines` is given).
-    static QList<Entry> parse(const QByteArray& bytes, int* damaged = nullptr,
-                              QList<QByteArray>* damagedLines = nullptr);
+    // lines counted.
+    static QList<Entry> parse(const QByteArray& bytes, int* damaged = nullptr);
 
 private:
     struct Location
@@ -122,7 +121,6 @@ private:
     static Scan scan(int fd, qint64 size, const std::function<void(qint64, QByteArrayView)>& damaged);
     static std::optional<QString> readRecord(int fd, const Location& where);
     static quint64 lastKey(int fd, qint64 size);
-    QString sibling(int n) const;
     bool openLocked(const QString& path, bool writable);
     bool appendLocked(const QStringList& records, QList<quint64>* keys, QString* error);
     bool writeLocked(QByteArray bytes, qint64* at, QString* error);

@@ -2,23 +2,15 @@
 
 #include <QCoreApplication>
 #include <QCryptographicHash>
-#include <QDir>
 #include <QFile>
 #include <QFileInfo>
 #include <QStandardPaths>
 
 #include <sys/stat.h>
 
+namespace {
 
-AppPaths::AppPaths(QString directory) : m_directory(std::move(directory)) {}
-
-void AppPaths::makePrivateFolder(const QString& folder)
-{
-    QDir().mkpath(QFileInfo(folder).absolutePath());
-    ::mkdir(QFile::encodeName(folder).constData(), 0700);
-}
-
-bool AppPaths::isInstalledLayout(const QString& programDir)
+bool isInstalledLayout(const QString& programDir)
 {
     // An installation puts the menu entry beside the program's bin folder; a
     // copy somewhere else has none, and keeps its files next to itself.
@@ -26,9 +18,14 @@ bool AppPaths::isInstalledLayout(const QString& programDir)
         QDir(programDir).filePath(QStringLiteral("../share/applications/tarvex.desktop")));
 }
 
-QString AppPaths::userDataFolder()
+} // namespace
+
+AppPaths::AppPaths(QString directory) : m_directory(std::move(directory)) {}
+
+void AppPaths::makePrivateFolder(const QString& folder)
 {
-    return QStandardPaths::writableLocation(QStandardPaths::AppDataLocation);
+    QDir().mkpath(QFileInfo(folder).absolutePath());
+    ::mkdir(QFile::encodeName(folder).constData(), 0700);
 }
 
 AppPaths AppPaths::forRunningProgram(const QString& dataDir)
@@ -43,54 +40,9 @@ AppPaths AppPaths::forRunningProgram(const QString& dataDir)
     if (QFileInfo(programDir).isWritable() && !isInstalledLayout(programDir))
         return AppPaths(programDir);
 
-    const QString userDir = userDataFolder();
+    const QString userDir = QStandardPaths::writableLocation(QStandardPaths::AppDataLocation);
     makePrivateFolder(userDir);
     return AppPaths(userDir);
-}
-
-QString AppPaths::file(const char* name) const
-{
-    return QDir(m_directory).filePath(QString::fromLatin1(name));
-}
-
-QString AppPaths::settingsFile() const
-{
-    return file(SettingsName);
-}
-
-QString AppPaths::errorLog() const
-{
-    return file(ErrorLogName);
-}
-
-QString AppPaths::nonUploaded() const
-{
-    return file(NonUploadedName);
-}
-
-QString AppPaths::debugLog() const
-{
-    return file(DebugLogName);
-}
-
-QString AppPaths::outbox() const
-{
-    return file(OutboxName);
-}
-
-QString AppPaths::lockFile() const
-{
-    return file(LockName);
-}
-
-QString AppPaths::windowState() const
-{
-    return file(WindowStateName);
-}
-
-QString AppPaths::damagedOutbox() const
-{
-    return file(DamagedOutboxName);
 }
 
 QString AppPaths::rescueFile() const

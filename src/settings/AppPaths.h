@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QDir>
 #include <QString>
 
 // Where Tarvex keeps its settings file, outbox and logs: a folder given on
@@ -14,21 +15,19 @@ public:
 
     // `dataDir` from --data-dir, or empty. The folder is created when missing.
     static AppPaths forRunningProgram(const QString& dataDir = QString());
-    static bool isInstalledLayout(const QString& programDir);
-    static QString userDataFolder();
     // Parents as the system makes them; the folder itself 0700, as it holds a
     // password. A folder that exists is left as it is.
     static void makePrivateFolder(const QString& folder);
 
     const QString& directory() const { return m_directory; }
-    QString settingsFile() const;
-    QString errorLog() const;
-    QString nonUploaded() const;
-    QString debugLog() const;
-    QString outbox() const;
-    QString lockFile() const;
-    QString windowState() const;
-    QString damagedOutbox() const;
+    QString settingsFile() const { return file(SettingsName); }
+    QString errorLog() const { return file(ErrorLogName); }
+    QString nonUploaded() const { return file(NonUploadedName); }
+    QString debugLog() const { return file(DebugLogName); }
+    QString outbox() const { return file(OutboxName); }
+    QString lockFile() const { return file(LockName); }
+    QString windowState() const { return file(WindowStateName); }
+    QString damagedOutbox() const { return file(DamagedOutboxName); }
     // Where closing puts contacts it could write nowhere in this folder, and
     // where the next start looks for them: the user's state folder, which is
     // not emptied at boot as /tmp is. One file per data folder.
@@ -45,7 +44,7 @@ public:
     static constexpr const char* WindowStateName = "Window.ini";
 
 private:
-    QString file(const char* name) const;
+    QString file(const char* name) const { return QDir(m_directory).filePath(QString::fromLatin1(name)); }
 
     QString m_directory;
 };

@@ -26,7 +26,8 @@ void LoginSource::ask(QKeychain::Job* job, const std::function<void(QKeychain::J
 {
     job->setKey(keyringKey());
     connect(job, &QKeychain::Job::finished, this, [this, then](QKeychain::Job* done) {
-        if (done->error() != QKeychain::NoError && done->error() != QKeychain::EntryNotFound && !m_keyringSaid) {
+        if (done->error() != QKeychain::NoError && done->error() != QKeychain::EntryNotFound &&
+            !m_keyringSaid) {
             m_keyringSaid = true;
             emit problem(tr("The desktop keyring did not answer (%1); contacts wait for the Corvane password")
                              .arg(done->errorString()));

@@ -30,10 +30,8 @@ Line classify(QStringView line)
 {
     const QStringView trimmed = line.trimmed();
     if (trimmed.startsWith(QLatin1Char('['))) {
-        qsizetype close = trimmed.indexOf(QLatin1Char(']'));
-        if (close < 0)
-            close = trimmed.size();
-        return {Line::Section, trimmed.mid(1, close - 1).trimmed(), {}};
+        const qsizetype close = trimmed.indexOf(QLatin1Char(']'));
+        return {Line::Section, trimmed.mid(1, close < 0 ? -1 : close - 1).trimmed(), {}};
     }
     if (trimmed.startsWith(QLatin1Char(';')) || trimmed.startsWith(QLatin1Char('#')))
         return {};
@@ -64,10 +62,7 @@ bool sameName(QStringView a, QStringView b)
 // for keys or sections of its own.
 QString singleLine(QStringView value)
 {
-    QString text = value.toString();
-    text.remove(QLatin1Char('\r'));
-    text.remove(QLatin1Char('\n'));
-    return text;
+    return value.toString().remove(QLatin1Char('\r')).remove(QLatin1Char('\n'));
 }
 
 bool readText(const QString& path, QString& text)
@@ -82,31 +77,6 @@ bool readText(const QString& path, QString& text)
     text = utf8.decode(bytes);
     if (utf8.hasError())
         text = QString::fromLatin1(bytes);
-    return true;
-}
-
-bool saveText(const QString& path, const QString& text, QString* error)
-{
-    QSaveFile file(path);
-    const auto failed = [&] {
-        if (error)
-            *error = file.errorString();
-        file.cancelWriting();
-        return false;
-    };
-    if (!file.open(QIODevice::WriteOnly))
-        return failed();
-    file.setPermissions(QFileDevice::ReadOwner | QFileDevice::WriteOwner);
-    const QByteArray bytes = text.toUtf8();
-    // commit() alone can rename a short file over a good one when the disk
-    // is full, so every step is checked before it.
-    if (file.write(bytes) != bytes.size() || !file.flush() || file.error() != QFileDevice::NoError)
-        return failed();
-    if (!file.commit()) {
-        if (error)
-            *error = file.errorString();
-        return false;
-    }
     return true;
 }
 
@@ -167,14 +137,8 @@ QString withValue(QStringView fileText, QStringView section, QStringView key, QS
             result += CrLf;
         }
     }
-    if (sectionAt < 0) {
-        result += QLatin1Char('[');
-        result += section;
-        result += QLatin1Char(']');
-        result += CrLf;
-        result += entry;
-        result += CrLf;
-    }
+    if (sectionAt < 0)
+        result += QStringLiteral("[%1]\r\n%2\r\n").arg(section, entry);
     return result;
 }
 
@@ -204,17 +168,29 @@ bool write(const QString& path, QStringView section, const Changes& changes, QSt
     }
     for (const auto& [key, value] : changes)
         text = withValue(text, section, key, value);
-    return saveText(path, text, error);
-}
-
-bool write(const QString& path, QStringView section, QStringView key, QStringView newValue)
-{
-    return write(path, section, Changes{{key.toString(), newValue.toString()}});
+    return create(path, text, error);
 }
 
 bool create(const QString& path, const QString& text, QString* error)
 {
-    return saveText(path, text, error);
+    QSaveFile file(path);
+    const auto failed = [&] {
+        if (error)
+            *error = file.errorString();
+        file.cancelWriting();
+        return false;
+    };
+    if (!file.open(QIODevice::WriteOnly))
+        return failed();
+    file.setPermissions(QFileDevice::ReadOwner | QFileDevice::WriteOwner);
+    const QByteArray bytes = text.toUtf8();
+    // commit() alone can rename a short file over a good one when the disk
+    // is full, so every step is checked before it.
+    const bool written =
+        file.write(bytes) == bytes.size() && file.flush() && file.error() == QFileDevice::NoError;
+    if (!written || !file.commit())
+        return failed();
+    return true;
 }
 
 } // namespace ProfileFile

@@ -29,7 +29,6 @@ using Changes = QList<std::pair<QString, QString>>;
 // false, leaving the old file as it was, when the file is read-only or any
 // step fails; `error` then says why.
 bool write(const QString& path, QStringView section, const Changes& changes, QString* error = nullptr);
-bool write(const QString& path, QStringView section, QStringView key, QStringView value);
 
 // Writes a whole new file with owner-only permissions; false when that fails.
 bool create(const QString& path, const QString& text, QString* error = nullptr);

@@ -1,5 +1,8 @@
 #include "settings/SettingConversions.h"
 
+#include <QRegularExpression>
+
+#include <algorithm>
 #include <cmath>
 #include <limits>
 
@@ -18,10 +21,10 @@ double digitsInBase(QStringView digits, int base)
 {
     double value = 0;
     for (QChar c : digits) {
-        const int digit = c.isDigit() ? c.digitValue() : (c.toUpper().unicode() - 'A' + 10);
-        if (c.unicode() > 127 || digit < 0 || digit >= base || (!c.isDigit() && !c.isLetter()))
+        const qsizetype digit = QStringView(u"0123456789ABCDEF").indexOf(c.toUpper());
+        if (digit < 0 || digit >= base)
             break;
-        value = value * base + digit;
+        value = value * base + double(digit);
     }
     return value;
 }
@@ -55,51 +58,20 @@ std::optional<bool> toBoolean(const QString& text)
 
 double leadingNumber(const QString& text)
 {
-    QString packed;
-    packed.reserve(text.size());
-    for (QChar c : text) {
-        if (c != QLatin1Char(' ') && c != QLatin1Char('\t') && c != QLatin1Char('\n'))
-            packed += c;
-    }
-
+    QString packed = text;
+    packed.removeIf([](QChar c) { return c == u' ' || c == u'\t' || c == u'\n'; });
+    // A number is ASCII, and the expression below refuses text that is not valid UTF-16.
+    packed.truncate(std::find_if(packed.cbegin(), packed.cend(), [](QChar c) { return c.unicode() > 127; }) -
+                    packed.cbegin());
     if (packed.startsWith(QLatin1String("&H"), Qt::CaseInsensitive))
         return digitsInBase(QStringView(packed).mid(2), 16);
     if (packed.startsWith(QLatin1String("&O"), Qt::CaseInsensitive))
         return digitsInBase(QStringView(packed).mid(2), 8);
-
-    // The longest start of the text shaped like [+-]digits[.digits][E[+-]digits].
-    qsizetype end = 0;
-    const auto digitsFrom = [&](qsizetype at) {
-        while (at < packed.size() && packed[at].unicode() < 128 && packed[at].isDigit())
-            ++at;
-        return at;
-    };
-    if (end < packed.size() && (packed[end] == QLatin1Char('+') || packed[end] == QLatin1Char('-')))
-        ++end;
-    const qsizetype integerStart = end;
-    end = digitsFrom(end);
-    bool anyDigit = end > integerStart;
-    if (end < packed.size() && packed[end] == QLatin1Char('.')) {
-        const qsizetype fractionEnd = digitsFrom(end + 1);
-        anyDigit = anyDigit || fractionEnd > end + 1;
-        end = fractionEnd;
-    }
-    if (!anyDigit)
-        return 0;
-    if (end < packed.size() && (packed[end] == QLatin1Char('E') || packed[end] == QLatin1Char('e') ||
-                                packed[end] == QLatin1Char('D') || packed[end] == QLatin1Char('d'))) {
-        qsizetype exponent = end + 1;
-        if (exponent < packed.size() &&
-            (packed[exponent] == QLatin1Char('+') || packed[exponent] == QLatin1Char('-')))
-            ++exponent;
-        const qsizetype exponentEnd = digitsFrom(exponent);
-        if (exponentEnd > exponent) {
-            QString number = packed.left(exponentEnd);
-            number[end] = QLatin1Char('e');
-            return number.toDouble();
-        }
-    }
-    return packed.left(end).toDouble();
+    // D is an exponent letter too, which toDouble() does not know.
+    static const QRegularExpression number(
+        QStringLiteral("^[+-]?([0-9]+\\.?[0-9]*|\\.[0-9]+)([EeDd][+-]?[0-9]+)?"));
+    QString found = number.match(packed).captured();
+    return found.replace(QLatin1Char('d'), QLatin1Char('e'), Qt::CaseInsensitive).toDouble();
 }
 
 std::optional<qint32> toCount(const QString& text)

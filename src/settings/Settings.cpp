@@ -6,19 +6,20 @@
 #include <QMutex>
 #include <QMutexLocker>
 
+#include <algorithm>
+
 namespace {
+
 const QString SettingsSection = QStringLiteral("Settings");
+
+// The queued change of `key`; there is one at most.
+ProfileFile::Changes::iterator changeOf(ProfileFile::Changes& changes, const QString& key)
+{
+    return std::find_if(changes.begin(), changes.end(),
+                        [&](const auto& change) { return change.first == key; });
+}
+
 } // namespace
-
-QString ReadIni(const QString& Filename, const QString& section, const QString& Key)
-{
-    return ProfileFile::read(Filename, section, Key).left(MaxSettingLength);
-}
-
-bool WriteIni(const QString& Filename, const QString& section, const QString& Key, const QString& value)
-{
-    return ProfileFile::write(Filename, section, Key, value);
-}
 
 struct Settings::Shared
 {
@@ -79,7 +80,7 @@ QString Settings::GetSettings(const QString& Key, const QString& defaultValue) c
             }
         }
     }
-    const QString value = ReadIni(m_shared->path, SettingsSection, Key);
+    const QString value = ProfileFile::read(m_shared->path, SettingsSection, Key).left(MaxSettingLength);
     return value.isEmpty() ? defaultValue : value;
 }
 
@@ -97,17 +98,13 @@ bool Settings::SaveSettings(const QString& Key, const QString& Setting, bool Swi
     {
         QMutexLocker lock(&m_shared->mutex);
         if (!m_shared->request)
-            return WriteIni(m_shared->path, SettingsSection, Key, Setting);
+            return ProfileFile::write(m_shared->path, SettingsSection, {{Key, Setting}});
         // One entry per key, at its first place: the file ends up exactly as
         // if every change had been written in turn.
-        bool replaced = false;
-        for (auto& [key, value] : m_shared->pending) {
-            if (key == Key) {
-                value = Setting;
-                replaced = true;
-            }
-        }
-        if (!replaced)
+        const auto queued = changeOf(m_shared->pending, Key);
+        if (queued != m_shared->pending.end())
+            queued->second = Setting;
+        else
             m_shared->pending.append({Key, Setting});
         if (!m_shared->requested) {
             m_shared->requested = true;
@@ -142,9 +139,7 @@ bool Settings::writePending(QString* error) const
     // Kept for the next try, behind nothing: changes queued meanwhile are newer.
     QMutexLocker lock(&m_shared->mutex);
     for (auto it = changes.crbegin(); it != changes.crend(); ++it) {
-        const bool newer = std::any_of(m_shared->pending.cbegin(), m_shared->pending.cend(),
-                                       [&](const auto& change) { return change.first == it->first; });
-        if (!newer)
+        if (changeOf(m_shared->pending, it->first) == m_shared->pending.end())
             m_shared->pending.prepend(*it);
     }
     return false;
@@ -158,5 +153,8 @@ bool Settings::hasPending() const
 
 QString versionText()
 {
-    return QStringLiteral(" %1.%2.%3").arg(BuildInfo::VersionMajor).arg(BuildInfo::VersionMinor).arg(BuildInfo::VersionRevision);
+    return QStringLiteral(" %1.%2.%3")
+        .arg(BuildInfo::VersionMajor)
+        .arg(BuildInfo::VersionMinor)
+        .arg(BuildInfo::VersionRevision);
 }

@@ -12,9 +12,6 @@
 // functions Tarvex was written against did.
 inline constexpr int MaxSettingLength = 254;
 
-QString ReadIni(const QString& Filename, const QString& section, const QString& Key);
-bool WriteIni(const QString& Filename, const QString& section, const QString& Key, const QString& value);
-
 // The settings file Tarvex.ini, section "Settings". Every read goes to the
 // file and every change is stored at once, one key at a time. Copies share
 // one queue of changes, so there is only ever one writer of the file.

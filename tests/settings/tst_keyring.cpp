@@ -3,6 +3,8 @@
 #include "TestMain.h"
 #include "settings/LoginSource.h"
 
+#include <qt6keychain/keychain.h>
+
 #include <QProcess>
 #include <QSignalSpy>
 #include <QTest>
@@ -42,8 +44,8 @@ void TestKeyring::thePasswordMovesToTheKeyringAndBack()
     // Typing goes to the keyring once committed, never to the file.
     next.edit(SettingKey::Password, "n");
     next.commit({"op@example.org", "new", "Q9ABC"});
-    QTest::qWait(200);
     QVERIFY(!m_dir.read("Tarvex.ini").contains("CorvanePassword=n"));
+    QTRY_VERIFY(next.findChildren<QKeychain::Job*>().isEmpty()); // each job deletes itself once answered
     LoginSource third(settings());
     third.load();
     QTRY_COMPARE(third.current().password, QStringLiteral("new"));
@@ -51,14 +53,16 @@ void TestKeyring::thePasswordMovesToTheKeyringAndBack()
     // The built program reads it too: an upload without a window sends it.
     FakeCorvane service;
     QVERIFY(service.listen());
-    m_dir.write("Tarvex.ini", m_dir.read("Tarvex.ini") + "CorvaneHost=" + service.baseUrl().toString().toUtf8() + "\r\n");
+    m_dir.write("Tarvex.ini",
+                m_dir.read("Tarvex.ini") + "CorvaneHost=" + service.baseUrl().toString().toUtf8() + "\r\n");
     m_dir.write("log.adi", "<CALL:5>Q9XYZ <EOR>\r\n");
     QProcess upload;
     upload.start(TARVEX, {"--upload", m_dir.file("log.adi"), "--data-dir", m_dir.path()});
     QVERIFY(QTest::qWaitFor([&upload] { return upload.state() == QProcess::NotRunning; }, 15000));
     QCOMPARE(upload.exitCode(), 0);
     const FakeCorvane::Request& request = service.requests().value(0);
-    QCOMPARE(FakeCorvane::multipartParts(request.body, request.header("Content-Type")).value(1).data, QByteArray("new"));
+    QCOMPARE(FakeCorvane::multipartParts(request.body, request.header("Content-Type")).value(1).data,
+             QByteArray("new"));
 
     third.keepInKeyring(false);
     QVERIFY(m_dir.read("Tarvex.ini").contains("CorvanePassword=new\r\n"));

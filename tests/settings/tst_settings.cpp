@@ -19,9 +19,13 @@
 
 namespace {
 
-const auto OwnerOnly = QFileDevice::ReadOwner | QFileDevice::WriteOwner;
-const auto UnixBits = OwnerOnly | QFileDevice::ReadGroup | QFileDevice::WriteGroup | QFileDevice::ReadOther |
-                      QFileDevice::WriteOther;
+const auto Private = QFileDevice::ReadUser | QFileDevice::WriteUser;
+
+// What the owner, the group and others may do, as ls shows it.
+QFileDevice::Permissions mode(const QString& path)
+{
+    return QFile::permissions(path) & 0x0FFF;
+}
 
 Settings settingsIn(const TempDir& dir)
 {
@@ -41,10 +45,12 @@ private slots:
     void writesOneLineAndKeepsTheRest();
     void templateOnlyWhereThereIsNoFile();
     void storedValuesReadBack();
-    void readOnlyFileStaysAsItWas();
-    void aFullDiskNeverCutsTheFile();
+    void aFileThatCannotBeWrittenStaysAsItWas_data();
+    void aFileThatCannotBeWrittenStaysAsItWas();
     void aLiveHolderAloneKeepsTheFolder_data();
     void aLiveHolderAloneKeepsTheFolder();
+    void storedTextBecomesPortSwitchAndCount_data();
+    void storedTextBecomesPortSwitchAndCount();
 };
 
 void TestSettings::readsNamesWithoutRegardToCaseOrBlanks()
@@ -100,7 +106,6 @@ void TestSettings::templateOnlyWhereThereIsNoFile()
              QByteArray("[Settings]\r\nCorvaneEmailAddress=Not Set\r\nCorvaneCallsign=Not Set\r\n"
                         "CorvanePassword=Not Set\r\nTotalRecordsUploaded=0\r\n"
                         "AutoUploadEnabled=True\r\nUDPPort=12060\r\n"));
-    QCOMPARE(QFile::permissions(dir.file("Tarvex.ini")) & UnixBits, OwnerOnly);
 
     dir.write("Tarvex.ini", "");
     QVERIFY(settingsIn(dir).CheckforInIfile());
@@ -113,9 +118,10 @@ void TestSettings::storedValuesReadBack()
     const Settings settings = settingsIn(dir);
     const QString longValue(300, QLatin1Char('x'));
     dir.write("Tarvex.ini", "[Settings]\r\n");
-    QFile::setPermissions(settings.path(), OwnerOnly | QFileDevice::ReadGroup | QFileDevice::ReadOther);
+    QFile::setPermissions(settings.path(),
+                          QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ReadOther);
     QVERIFY(settings.SaveSettings("CorvanePassword", longValue, false));
-    QCOMPARE(QFile::permissions(settings.path()) & UnixBits, OwnerOnly); // it holds a password
+    QCOMPARE(mode(settings.path()), Private); // it holds a password
     QVERIFY(settings.SaveSettings("CorvaneCallsign", "", false));
     QVERIFY(settings.SaveSettings("UDPPort", "5000", false));
 
@@ -132,40 +138,40 @@ void TestSettings::storedValuesReadBack()
     QVERIFY(dir.read("DebugLog.txt").endsWith(" - UDPPort = 6000\r\n"));
 }
 
-void TestSettings::readOnlyFileStaysAsItWas()
+void TestSettings::aFileThatCannotBeWrittenStaysAsItWas_data()
 {
-    TempDir dir;
-    const Settings settings = settingsIn(dir);
-    settings.CheckforInIfile();
-    const QByteArray before = dir.read("Tarvex.ini");
-    QFile::setPermissions(settings.path(), QFileDevice::ReadOwner);
-    QVERIFY(!settings.SaveSettings("CorvaneCallsign", "Q9XYZ", false));
-    QCOMPARE(dir.read("Tarvex.ini"), before);
+    QTest::addColumn<bool>("readOnly"); // else the disk is full
+    QTest::newRow("read-only") << true;
+    QTest::newRow("full disk") << false;
 }
 
-void TestSettings::aFullDiskNeverCutsTheFile()
+void TestSettings::aFileThatCannotBeWrittenStaysAsItWas()
 {
+    QFETCH(bool, readOnly);
     TempDir dir;
     const Settings settings = settingsIn(dir);
     settings.CheckforInIfile();
     const QByteArray before = dir.read("Tarvex.ini");
-    {
-        FileSizeLimit full(20);
-        QVERIFY(!settings.SaveSettings("CorvaneCallsign", "Q9XYZ", false));
-    }
+    std::optional<FileSizeLimit> full;
+    if (readOnly)
+        QFile::setPermissions(settings.path(), QFileDevice::ReadOwner);
+    else
+        full.emplace(20);
+    QVERIFY(!settings.SaveSettings("CorvaneCallsign", "Q9XYZ", false));
+    full.reset();
     QCOMPARE(dir.read("Tarvex.ini"), before);
     QCOMPARE(QDir(dir.path()).entryList(QDir::Files), QStringList{"Tarvex.ini"});
 }
 
 void TestSettings::aLiveHolderAloneKeepsTheFolder_data()
 {
-    QTest::addColumn<QByteArray>("left");  // what the lock file holds before the start
-    QTest::addColumn<bool>("live");        // another copy holds the lock now
-    QTest::addColumn<QString>("said");     // the holder, or the note of a start that went on
+    QTest::addColumn<QByteArray>("left"); // what the lock file holds before the start
+    QTest::addColumn<bool>("live");       // another copy holds the lock now
+    QTest::addColumn<QString>("said");    // the holder, or the note of a start that went on
     const QString host = QSysInfo::machineHostName();
     QTest::newRow("a copy is running") << QByteArray() << true << "process %1 on " + host;
-    QTest::newRow("a crashed copy's lock") << "999999999\nTarvex\n" + host.toUtf8() + "\n" << false
-                                          << "was left by process 999999999 on " + host;
+    QTest::newRow("a crashed copy's lock") << "999999999\nTarvex\n" + host.toUtf8() + "\n"
+                                           << false << "was left by process 999999999 on " + host;
     QTest::newRow("empty: a clean exit") << QByteArray() << false << "";
     QTest::newRow("garbage") << QByteArray("\x01\xff garbage") << false << "made no sense";
 }
@@ -177,11 +183,8 @@ void TestSettings::aLiveHolderAloneKeepsTheFolder()
     QFETCH(QString, said);
     TempDir dir;
     const AppPaths paths = AppPaths::forRunningProgram(dir.file("data"));
-    QCOMPARE(QFile::permissions(paths.directory()) & (UnixBits | QFileDevice::ExeGroup | QFileDevice::ExeOther),
-             OwnerOnly); // private; rwx for the owner
-    QFile file(paths.lockFile());
-    QVERIFY(file.open(QIODevice::WriteOnly) && file.write(left) == left.size());
-    file.close();
+    QCOMPARE(mode(paths.directory()), Private | QFileDevice::ExeUser);
+    dir.write("data/Tarvex.lock", left);
     std::optional<InstanceLock> other;
     if (live)
         QVERIFY(other.emplace(paths.lockFile()).acquire());
@@ -193,7 +196,7 @@ void TestSettings::aLiveHolderAloneKeepsTheFolder()
     said.replace("%1", QString::number(QCoreApplication::applicationPid()));
     QVERIFY2(said.isEmpty() ? text.isEmpty() : text.contains(said), qPrintable(text));
     if (!live) {
-        QCOMPARE(QFile::permissions(paths.lockFile()) & UnixBits, OwnerOnly);
+        QCOMPARE(mode(paths.lockFile()), Private);
         QVERIFY(!InstanceLock(paths.lockFile()).acquire()); // held now, whatever it held before
     }
 }
@@ -207,16 +210,7 @@ template <typename T> QString shown(std::optional<T> value)
 
 } // namespace
 
-class TestSettingConversions : public QObject
-{
-    Q_OBJECT
-
-private slots:
-    void storedTextBecomesPortSwitchAndCount_data();
-    void storedTextBecomesPortSwitchAndCount();
-};
-
-void TestSettingConversions::storedTextBecomesPortSwitchAndCount_data()
+void TestSettings::storedTextBecomesPortSwitchAndCount_data()
 {
     // clang-format off
     QTest::addColumn<QString>("text");
@@ -251,7 +245,7 @@ void TestSettingConversions::storedTextBecomesPortSwitchAndCount_data()
     // clang-format on
 }
 
-void TestSettingConversions::storedTextBecomesPortSwitchAndCount()
+void TestSettings::storedTextBecomesPortSwitchAndCount()
 {
     QFETCH(QString, text);
     QFETCH(QString, port);
@@ -266,5 +260,4 @@ void TestSettingConversions::storedTextBecomesPortSwitchAndCount()
 }
 
 TARVEX_TEST(TestSettings)
-TARVEX_TEST(TestSettingConversions)
 #include "tst_settings.moc"
