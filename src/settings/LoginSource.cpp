@@ -24,6 +24,8 @@ bool LoginSource::inKeyring() const
 
 void LoginSource::ask(QKeychain::Job* job, const std::function<void(QKeychain::Job*)>& then)
 {
+    // The job deletes itself once the keyring answered, even if this source
+    // is gone by then: deleting a job under way crashes inside the library.
     job->setKey(keyringKey());
     connect(job, &QKeychain::Job::finished, this, [this, then](QKeychain::Job* done) {
         if (done->error() != QKeychain::NoError && done->error() != QKeychain::EntryNotFound &&
@@ -48,7 +50,7 @@ void LoginSource::load()
     Credentials login{stored[0], stored[1], stored[2]};
     if (login.password == Marker) {
         login.password = NotSet;
-        ask(new QKeychain::ReadPasswordJob(Service, this), [this, login](QKeychain::Job* job) mutable {
+        ask(new QKeychain::ReadPasswordJob(Service), [this, login](QKeychain::Job* job) mutable {
             if (job->error() == QKeychain::NoError)
                 login.password = static_cast<QKeychain::ReadPasswordJob*>(job)->textData();
             use(login, false);
@@ -69,7 +71,7 @@ void LoginSource::commit(const Credentials& login, bool retry)
 {
     // "Not Set" is what a box shows before the keyring answered, never a password.
     if (inKeyring() && login.password != m_login.password && login.password != NotSet) {
-        auto* job = new QKeychain::WritePasswordJob(Service, this);
+        auto* job = new QKeychain::WritePasswordJob(Service);
         job->setTextData(login.password);
         ask(job, [](QKeychain::Job*) {});
     }
@@ -90,12 +92,12 @@ void LoginSource::keepInKeyring(bool on)
         return;
     if (!on) {
         m_settings.SaveSettings(SettingKey::Password, m_login.password, false);
-        ask(new QKeychain::DeletePasswordJob(Service, this), [](QKeychain::Job*) {});
+        ask(new QKeychain::DeletePasswordJob(Service), [](QKeychain::Job*) {});
         emit keyringChanged(false);
         return;
     }
     // The file lets go of the password only once the keyring holds it.
-    auto* job = new QKeychain::WritePasswordJob(Service, this);
+    auto* job = new QKeychain::WritePasswordJob(Service);
     job->setTextData(m_login.password);
     ask(job, [this](QKeychain::Job* done) {
         if (done->error() != QKeychain::NoError)
