@@ -1,15 +1,16 @@
 #!/usr/bin/env bash
 # Remakes the pictures of the window in docs/, each on a private X server:
 #   scripts/window-shots.sh [STATE...]
-# States: window dark not-listening waiting recent about (default: all), and
-# dark-STATE for any other in the dark palette; each becomes docs/tarvex-STATE.png.
+# States: window dark narrow not-listening waiting refused recent about (default: all), and
+# dark-STATE or narrow-STATE for any other in the dark palette or at the narrowest;
+# each becomes docs/tarvex-STATE.png.
 # BUILD names the build directory (default build-shots).
 set -euo pipefail
 repo="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
 build="${BUILD:-build-shots}"
 [[ "$build" == /* ]] || build="$repo/$build"
 states=("$@")
-[ ${#states[@]} -gt 0 ] || states=(window dark not-listening waiting recent about)
+[ ${#states[@]} -gt 0 ] || states=(window dark narrow not-listening waiting refused recent about)
 
 "$repo/scripts/install-deps.sh" screenshot
 if [ ! -f "$build/build.ninja" ]; then

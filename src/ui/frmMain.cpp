@@ -384,7 +384,7 @@ void frmMain::refresh()
     };
     show(ui->StatusPanel1, status.activity());
     show(ui->lblListening, joined({status.listeningText(), status.captureText()}, QStringLiteral(" · ")));
-    show(ui->lblCounts, joined({status.acceptedText(), status.countsText()}, QStringLiteral(" · ")));
+    show(ui->lblCounts, joined({status.acceptedText(), status.countsText()}, QStringLiteral("\n")));
     show(ui->lblWaiting, status.waitingText());
     show(ui->lblFailure,
          joined({m_requestingAttention ? ErrorIndicatorText : QString(), status.failureText()},

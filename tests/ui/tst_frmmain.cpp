@@ -260,7 +260,7 @@ void TestFrmMain::statusLinesFollowTheStation()
     QCOMPARE(rig.find<QPlainTextEdit>("txtResult")->toPlainText(), QStringLiteral("<contactinfo/>"));
     QCOMPARE(rig.label("StatusPanel1")->text(), status.activity());
     QCOMPARE(rig.label("lblListening")->text(), status.listeningText());
-    QCOMPARE(rig.label("lblCounts")->text(), status.acceptedText() + " · " + status.countsText());
+    QCOMPARE(rig.label("lblCounts")->text(), status.acceptedText() + "\n" + status.countsText());
     QCOMPARE(rig.label("lblFailure")->text(), status.failureText()); // with its time
     QVERIFY(rig.label("lblWaiting")->isHidden());
 }
