@@ -52,7 +52,6 @@ private slots:
     void sendsTheFieldsThenTheFileAsItWasAtStart();
     void endsOnceWhateverTheOutcome_data();
     void endsOnceWhateverTheOutcome();
-    void unknownCharacterSetsKeepEveryByte();
 };
 
 void TestHttpFileUpload::bodyIsWhatQHttpMultiPartSent()
@@ -138,13 +137,11 @@ void TestHttpFileUpload::endsOnceWhateverTheOutcome()
     rig.upload.setTimeout(200ms);
     const bool started = rig.upload.Start();
     QCOMPARE(started, file == QLatin1String("log.adi"));
-    QCOMPARE(rig.upload.Busy(), started);
     QCOMPARE(rig.finished.count(), 0); // never from inside Start(): the caller connects after it
     QVERIFY(rig.finished.wait());
     QCoreApplication::processEvents();
     QCOMPARE(rig.finished.count(), 1);
 
-    QVERIFY(!rig.upload.Busy());
     QCOMPARE(rig.upload.Completed(), completed);
     QVERIFY2(rig.upload.StatusText().startsWith(statusText), qPrintable(rig.upload.StatusText()));
     if (completed) {
@@ -153,14 +150,6 @@ void TestHttpFileUpload::endsOnceWhateverTheOutcome()
     }
     QCOMPARE(rig.fake.requests().size(), int(started));
     QTRY_COMPARE(rig.fake.openRequests(), 0); // a stalled request is given up, not left hanging
-}
-
-void TestHttpFileUpload::unknownCharacterSetsKeepEveryByte()
-{
-    QCOMPARE(HttpFileUpload::DecodeText("Caf\xE9 \xB0", QStringLiteral("ISO-8859-1")),
-             QStringLiteral("Café °"));
-    QCOMPARE(HttpFileUpload::DecodeText("Caf\xC3\xA9", QStringLiteral("utf-8")), QStringLiteral("Café"));
-    QCOMPARE(HttpFileUpload::DecodeText("\xE9", QStringLiteral("x-unknown")), QStringLiteral("é"));
 }
 
 TARVEX_TEST(TestHttpFileUpload)
