@@ -110,9 +110,9 @@ void RealtimeUploader::refill()
     const int room = QueueLimit - held();
     if (!m_backlog || !m_source || room < QueueLimit / 2)
         return;
+    // All newer than anything queued, oldest first.
     const QList<UploadContact> more = m_source(m_lastKey, room);
-    for (const UploadContact& contact : more)
-        requeue(contact);
+    m_queue += more;
     if (!more.isEmpty())
         m_lastKey = more.last().key;
     m_backlog = more.size() == room;
