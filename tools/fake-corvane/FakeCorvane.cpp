@@ -20,30 +20,12 @@ constexpr qint64 GarbageChunk = 64 * 1024;
 
 QByteArray reasonPhrase(int status)
 {
-    switch (status) {
-    case 200:
-        return "OK";
-    case 301:
-        return "Moved Permanently";
-    case 302:
-        return "Found";
-    case 400:
-        return "Bad Request";
-    case 401:
-        return "Unauthorized";
-    case 403:
-        return "Forbidden";
-    case 404:
-        return "Not Found";
-    case 500:
-        return "Internal Server Error";
-    case 502:
-        return "Bad Gateway";
-    case 503:
-        return "Service Unavailable";
-    default:
-        return "Status";
-    }
+    static const QHash<int, QByteArray> phrases{{200, "OK"},           {301, "Moved Permanently"},
+                                                {302, "Found"},        {400, "Bad Request"},
+                                                {401, "Unauthorized"}, {403, "Forbidden"},
+                                                {404, "Not Found"},    {500, "Internal Server Error"},
+                                                {502, "Bad Gateway"},  {503, "Service Unavailable"}};
+    return phrases.value(status, "Status");
 }
 
 // `framing` is the Content-Length or Transfer-Encoding line; without one the
