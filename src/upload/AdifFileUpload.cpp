@@ -35,12 +35,12 @@ std::optional<QString> problemWith(const QString& path, bool force)
     return std::nullopt;
 }
 
-HttpFileUpload* make(HttpClient& http, const Settings& settings, const QString& logFolder, const Credentials& login,
-                     const QString& path, QString* problem, QObject* parent)
+HttpFileUpload* make(HttpClient& http, const Settings& settings, const QString& logFolder,
+                     const Credentials& login, const QString& path, QString* problem, QObject* parent)
 {
-    const ServiceBase service = resolveServiceBase(SettingKey::ServiceHost,
-                                                   settings.GetSettings(SettingKey::ServiceHost, QString()),
-                                                   QString::fromUtf8(BuildInfo::ServiceHost));
+    const ServiceBase service =
+        resolveServiceBase(SettingKey::ServiceHost, settings.GetSettings(SettingKey::ServiceHost, QString()),
+                           QString::fromUtf8(BuildInfo::ServiceHost));
     if (!service.problem.isEmpty()) {
         *problem = service.problem;
         return nullptr;
@@ -58,7 +58,7 @@ HttpFileUpload* make(HttpClient& http, const Settings& settings, const QString& 
 
 QString replyText(const HttpFileUpload& upload)
 {
-    return HttpFileUpload::DecodeText(upload.ResponseBody(), QStringLiteral("iso-8859-1"));
+    return QString::fromLatin1(upload.ResponseBody());
 }
 
 QString failure(const HttpFileUpload& upload)

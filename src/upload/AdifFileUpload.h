@@ -24,8 +24,8 @@ bool holdsRecords(const QByteArray& bytes);
 // The multipart POST of the file to /putlogs.php with the login, to the
 // service the settings name; null, with `problem` said, when they name none.
 // Not started yet; its SaveLog writes into `logFolder`.
-HttpFileUpload* make(HttpClient& http, const Settings& settings, const QString& logFolder, const Credentials& login,
-                     const QString& path, QString* problem, QObject* parent);
+HttpFileUpload* make(HttpClient& http, const Settings& settings, const QString& logFolder,
+                     const Credentials& login, const QString& path, QString* problem, QObject* parent);
 
 // After finished(): the service's reply as text; what to write into the error
 // log for an upload that did not get a 200 (the exchange is saved too when the

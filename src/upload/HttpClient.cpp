@@ -62,8 +62,7 @@ QByteArray HttpResult::header(const QByteArray& name) const
 
 HttpClient::HttpClient(QObject* parent) : QObject(parent)
 {
-    static const CURLcode initialised = curl_global_init(CURL_GLOBAL_DEFAULT);
-    Q_UNUSED(initialised)
+    [[maybe_unused]] static const CURLcode initialised = curl_global_init(CURL_GLOBAL_DEFAULT);
     m_multi = curl_multi_init();
     curl_multi_setopt(m_multi, CURLMOPT_SOCKETFUNCTION, &HttpClient::watchSocket);
     curl_multi_setopt(m_multi, CURLMOPT_SOCKETDATA, this);

@@ -2,7 +2,6 @@
 
 #include "logs/LogFile.h"
 #include "logs/LogText.h"
-#include "upload/HttpClient.h"
 #include "upload/HttpTexts.h"
 #include "upload/ServiceAddress.h"
 
@@ -10,7 +9,6 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QRandomGenerator>
-#include <QStringDecoder>
 #include <QTimer>
 
 namespace {
@@ -59,7 +57,7 @@ QUrl HttpFileUpload::url() const
 
 void HttpFileUpload::AddField(const QString& name, const QString& value)
 {
-    m_fields.append(Field{name, value});
+    m_fields.append({name, value.toUtf8(), {}});
 }
 
 void HttpFileUpload::AddFile(const QString& name, const QString& path)
@@ -75,28 +73,17 @@ int HttpFileUpload::Percent() const
 
 bool HttpFileUpload::Start()
 {
-    if (m_started) {
-        m_statusText = QStringLiteral("The upload has already been started");
-        return false;
-    }
-    m_started = true;
-
-    const QUrl target = url();
-    if (!target.isValid() || target.host().isEmpty()) {
-        fail(QStringLiteral("No usable server address"));
-        return false;
-    }
-    QList<FormPart> parts;
-    for (const Field& field : std::as_const(m_fields))
-        parts.append({field.name, field.value.toUtf8(), {}});
+    QList<FormPart> parts = m_fields;
     if (!m_filePath.isEmpty()) {
         QFile file(m_filePath);
         if (file.open(QIODevice::ReadOnly))
             m_snapshot = file.readAll();
         if (!file.isOpen() || file.error() != QFileDevice::NoError) {
             m_snapshot.clear();
-            fail(QStringLiteral("Cannot read \"%1\": %2")
-                     .arg(QDir::toNativeSeparators(m_filePath), file.errorString()));
+            m_statusText = QStringLiteral("Cannot read \"%1\": %2")
+                               .arg(QDir::toNativeSeparators(m_filePath), file.errorString());
+            // Callers connect after Start(), so the end is announced from the event loop.
+            QTimer::singleShot(0, this, [this] { emit finished(); });
             return false;
         }
         parts.append({m_fileField, m_snapshot, QFileInfo(m_filePath).fileName()});
@@ -108,7 +95,7 @@ bool HttpFileUpload::Start()
         "boundary_.oOo._" + QByteArray(reinterpret_cast<const char*>(random), sizeof random).toBase64();
 
     HttpRequest request;
-    request.url = target;
+    request.url = url();
     request.headers = {"Content-Type: multipart/form-data; boundary=\"" + m_boundary + '"',
                        "MIME-Version: 1.0"};
     request.body = multipartFormData(parts, m_boundary);
@@ -118,16 +105,8 @@ bool HttpFileUpload::Start()
     m_request = m_http.start(
         request, [this](const HttpResult& result) { complete(result); },
         [this](qint64 sent, qint64 total) { onUploadProgress(sent, total); });
-    m_busy = true;
     m_statusText = QStringLiteral("Uploading");
     return true;
-}
-
-void HttpFileUpload::fail(const QString& reason)
-{
-    m_statusText = reason;
-    // Callers connect after Start(), so the end is announced from the event loop.
-    QTimer::singleShot(0, this, [this] { emit finished(); });
 }
 
 void HttpFileUpload::onUploadProgress(qint64 sent, qint64 total)
@@ -144,35 +123,22 @@ void HttpFileUpload::onUploadProgress(qint64 sent, qint64 total)
 void HttpFileUpload::complete(const HttpResult& result)
 {
     m_request = 0;
-    m_statusCode = result.status;
-    m_reasonPhrase = result.reasonPhrase;
-    m_replyHeaders = result.headers;
-    m_response = result.body;
-    m_completed = result.whole;
-    m_statusText =
-        m_completed
-            ? QStringLiteral("HTTP status %1 %2").arg(m_statusCode).arg(QString::fromLatin1(m_reasonPhrase))
-            : result.failureText;
-    m_busy = false;
+    m_reply = result;
+    m_statusText = result.whole ? QStringLiteral("HTTP status %1 %2")
+                                      .arg(result.status)
+                                      .arg(QString::fromLatin1(result.reasonPhrase))
+                                : result.failureText;
     emit finished();
 }
 
 bool HttpFileUpload::SaveLog(const QString& fileName) const
-{
-    return appendToFile(QDir(m_logDirectory).filePath(fileName), logRecord());
-}
-
-QByteArray HttpFileUpload::logRecord() const
 {
     const QByteArray crlf(LineEnd);
     const QUrl target = url();
     QByteArray text = "---------- " + logTimestamp().toUtf8() + " - Upload of " +
                       QDir::toNativeSeparators(m_filePath).toUtf8() + crlf;
 
-    QByteArray requestTarget = target.path(QUrl::FullyEncoded).toUtf8();
-    if (requestTarget.isEmpty())
-        requestTarget = "/";
-    text += "POST " + requestTarget + " HTTP/1.1" + crlf;
+    text += "POST " + target.path(QUrl::FullyEncoded).toUtf8() + " HTTP/1.1" + crlf;
     text += "Host: " + target.host().toUtf8() +
             (target.port() != -1 ? ':' + QByteArray::number(target.port()) : QByteArray()) + crlf;
     if (!m_boundary.isEmpty())
@@ -182,11 +148,11 @@ QByteArray HttpFileUpload::logRecord() const
     text += "User-Agent: " + HttpTexts::userAgent() + crlf + crlf;
 
     QString password;
-    for (const Field& field : m_fields) {
+    for (const FormPart& field : m_fields) {
         const bool secret = field.name.compare(QLatin1String("password"), Qt::CaseInsensitive) == 0;
         if (secret)
-            password = field.value;
-        text += field.name.toUtf8() + ": " + (secret ? QByteArray("********") : field.value.toUtf8()) + crlf;
+            password = QString::fromUtf8(field.data);
+        text += field.name.toUtf8() + ": " + (secret ? QByteArray("********") : field.data) + crlf;
     }
     if (!m_filePath.isEmpty()) {
         text += m_fileField.toUtf8() + ": " + QFileInfo(m_filePath).fileName().toUtf8() + " (" +
@@ -194,23 +160,15 @@ QByteArray HttpFileUpload::logRecord() const
     }
     text += crlf;
 
-    if (m_statusCode == 0) {
+    if (m_reply.status == 0) {
         text += "No reply: " + m_statusText.toUtf8() + crlf;
     } else {
-        text += "HTTP/1.1 " + QByteArray::number(m_statusCode) + ' ' + m_reasonPhrase + crlf;
-        for (const auto& [name, value] : m_replyHeaders)
+        text += "HTTP/1.1 " + QByteArray::number(m_reply.status) + ' ' + m_reply.reasonPhrase + crlf;
+        for (const auto& [name, value] : m_reply.headers)
             text += name + ": " + value + crlf;
         // The reply goes in as safe text: a service echoing the request would
         // otherwise put the password into the log.
-        text += crlf + LogText::safeReply(m_response, password).toUtf8() + crlf;
+        text += crlf + LogText::safeReply(m_reply.body, password).toUtf8() + crlf;
     }
-    return text + crlf;
-}
-
-QString HttpFileUpload::DecodeText(const QByteArray& bytes, const QString& charset)
-{
-    QStringDecoder decoder(charset.toLatin1().constData());
-    if (!decoder.isValid())
-        return QString::fromLatin1(bytes);
-    return decoder.decode(bytes);
+    return appendToFile(QDir(m_logDirectory).filePath(fileName), text + crlf);
 }

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "upload/HttpClient.h"
+
 #include <QByteArray>
 #include <QList>
 #include <QObject>
@@ -7,9 +9,6 @@
 #include <QUrl>
 
 #include <chrono>
-
-class HttpClient;
-struct HttpResult;
 
 // One part of a multipart/form-data body; one with a file name is a file.
 struct FormPart
@@ -42,15 +41,13 @@ public:
     HttpFileUpload(HttpClient& http, QString logDirectory, QObject* parent = nullptr);
     ~HttpFileUpload() override;
 
-    // A base URL as serviceBaseUrl() gives it; Path is appended to it.
+    // A base URL as resolveServiceBase() gives it; the path is appended to it.
     void setHost(const QUrl& baseUrl) { m_host = baseUrl; }
-    QUrl Host() const { return m_host; }
     // The longest the transfer may go without a byte moving, sending or
     // waiting for the reply; a slow transfer that keeps moving goes on.
     void setTimeout(std::chrono::milliseconds timeout) { m_timeout = timeout; }
     std::chrono::milliseconds Timeout() const { return m_timeout; }
     void setPath(const QString& path) { m_path = path; }
-    QString Path() const { return m_path; }
     QUrl url() const;
 
     // Text parts go out in call order, UTF-8 encoded; SaveLog never writes the
@@ -59,19 +56,18 @@ public:
     // The one file part, after the text parts, as application/octet-stream.
     void AddFile(const QString& name, const QString& path);
 
-    // True when the request went out. Otherwise StatusText says why, and
-    // finished() still follows from the event loop.
+    // Once. True when the request went out. Otherwise StatusText says why,
+    // and finished() still follows from the event loop.
     bool Start();
 
     QString StatusText() const { return m_statusText; }
-    bool Busy() const { return m_busy; }
     int Percent() const;
     qint64 SentAmount() const { return m_sent; }
     qint64 TotalAmount() const { return m_total; }
     // True when the server answered with a status line and a whole reply.
-    bool Completed() const { return m_completed; }
-    int StatusCode() const { return m_statusCode; }
-    QByteArray ResponseBody() const { return m_response; }
+    bool Completed() const { return m_reply.whole; }
+    int StatusCode() const { return m_reply.status; }
+    QByteArray ResponseBody() const { return m_reply.body; }
 
     // The bytes of the file as they were sent (empty before Start).
     const QByteArray& fileSnapshot() const { return m_snapshot; }
@@ -79,45 +75,28 @@ public:
     // Appends a plain record of the exchange; returns whether it was written.
     bool SaveLog(const QString& fileName) const;
 
-    // Unknown character set names decode as ISO-8859-1, which keeps every byte.
-    static QString DecodeText(const QByteArray& bytes, const QString& charset);
-
 signals:
     void progress(qint64 sent, qint64 total);
     void finished();
 
 private:
-    struct Field
-    {
-        QString name;
-        QString value;
-    };
-
-    void fail(const QString& reason);
     void onUploadProgress(qint64 sent, qint64 total);
     void complete(const HttpResult& result);
-    QByteArray logRecord() const;
 
     HttpClient& m_http;
     QString m_logDirectory;
     QUrl m_host;
     QString m_path;
     std::chrono::milliseconds m_timeout = DefaultTimeout;
-    QList<Field> m_fields;
+    QList<FormPart> m_fields;
     QString m_fileField;
     QString m_filePath;
 
-    bool m_started = false;
-    bool m_busy = false;
-    bool m_completed = false;
     QString m_statusText;
     QByteArray m_snapshot;
     QByteArray m_boundary;
     qint64 m_sent = 0;
     qint64 m_total = 0;
-    int m_statusCode = 0;
-    QByteArray m_reasonPhrase;
-    QList<std::pair<QByteArray, QByteArray>> m_replyHeaders;
-    QByteArray m_response;
+    HttpResult m_reply;
     quint64 m_request = 0; // while it runs
 };

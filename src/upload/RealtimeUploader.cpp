@@ -8,17 +8,6 @@
 #include <algorithm>
 #include <memory>
 
-namespace {
-
-const QByteArray ContentType = QByteArrayLiteral("Content-Type:application/x-www-form-urlencoded");
-
-bool lessByKey(const UploadContact& a, const UploadContact& b)
-{
-    return a.key < b.key;
-}
-
-} // namespace
-
 struct RealtimeUploader::Flight
 {
     UploadContact contact;
@@ -121,9 +110,9 @@ void RealtimeUploader::refill()
     const int room = QueueLimit - held();
     if (!m_backlog || !m_source || room < QueueLimit / 2)
         return;
+    // All newer than anything queued, oldest first.
     const QList<UploadContact> more = m_source(m_lastKey, room);
-    for (const UploadContact& contact : more)
-        requeue(contact);
+    m_queue += more;
     if (!more.isEmpty())
         m_lastKey = more.last().key;
     m_backlog = more.size() == room;
@@ -138,7 +127,7 @@ void RealtimeUploader::stopStarting()
 void RealtimeUploader::requeue(UploadContact contact)
 {
     // Keys rise with arrival: a contact put back goes to its own place.
-    const auto at = std::upper_bound(m_queue.begin(), m_queue.end(), contact, lessByKey);
+    const auto at = std::ranges::upper_bound(m_queue, contact.key, {}, &UploadContact::key);
     m_queue.insert(at, std::move(contact));
 }
 
@@ -199,23 +188,23 @@ void RealtimeUploader::pump()
             m_loginMissing = false;
             emit holdChanged();
         }
-        start(m_queue.isEmpty() ? m_deferred.takeFirst() : m_queue.takeFirst(), m_login);
+        start(m_queue.isEmpty() ? m_deferred.takeFirst() : m_queue.takeFirst());
     }
 }
 
-void RealtimeUploader::start(UploadContact contact, const Credentials& credentials)
+void RealtimeUploader::start(UploadContact contact)
 {
     auto* flight = new Flight;
-    const RealtimeRequest request = RealtimeRequest::make(credentials, contact.record);
+    const RealtimeRequest request = RealtimeRequest::make(m_login, contact.record);
     flight->contact = std::move(contact);
     flight->reportBody = request.reportBody;
-    flight->password = credentials.password;
+    flight->password = m_login.password;
     flight->acceptedBefore = m_accepted;
     m_flights.append(flight);
     emit sending(flight->contact);
     HttpRequest post;
     post.url = m_endpoint;
-    post.headers = {ContentType};
+    post.headers = {"Content-Type:application/x-www-form-urlencoded"};
     post.body = request.body;
     post.timeout = m_timeout;
     flight->request = m_http.start(post, [this, flight](const HttpResult& reply) { onReply(flight, reply); });
@@ -296,9 +285,10 @@ void RealtimeUploader::retryLater(const Judgement& judgement, const UploadResult
     if (m_retryTimer->isActive())
         return;
     // Never sooner than the first pause, whatever Retry-After says.
-    const auto pause = judgement.retryAfter
-                           ? std::clamp<std::chrono::milliseconds>(*judgement.retryAfter, m_firstPause, m_longestPause)
-                           : m_pause;
+    const auto pause =
+        judgement.retryAfter
+            ? std::clamp<std::chrono::milliseconds>(*judgement.retryAfter, m_firstPause, m_longestPause)
+            : m_pause;
     m_pause = std::min(m_pause * 2, m_longestPause);
     m_retryReason = judgement.reason;
     m_nextTry = QDateTime::currentDateTime().addMSecs(pause.count());
@@ -332,6 +322,6 @@ QList<UploadContact> RealtimeUploader::abandonAll()
         delete flight;
     }
     m_retryTimer->stop();
-    std::sort(abandoned.begin(), abandoned.end(), lessByKey);
+    std::ranges::sort(abandoned, {}, &UploadContact::key);
     return abandoned;
 }

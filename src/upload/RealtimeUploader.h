@@ -77,18 +77,13 @@ public:
 
     // An unusable address comes with the problem to show; nothing is sent
     // then. `plainHttpHint` explains an https address that meets plain HTTP.
-    void setEndpoint(const QUrl& url, const QString& problem = QString(), const QString& plainHttpHint = QString());
-    QUrl endpoint() const { return m_endpoint; }
+    void setEndpoint(const QUrl& url, const QString& problem = QString(),
+                     const QString& plainHttpHint = QString());
     // The login the station committed; contacts held for a login go out with
     // it. `retry` tries an unchanged login again after it was refused.
     void setLogin(const Credentials& login, bool retry = false);
     void setTimeout(std::chrono::milliseconds timeout) { m_timeout = timeout; }
-    std::chrono::milliseconds timeout() const { return m_timeout; }
     void setPauses(std::chrono::milliseconds first, std::chrono::milliseconds longest);
-    std::pair<std::chrono::milliseconds, std::chrono::milliseconds> pauses() const
-    {
-        return {m_firstPause, m_longestPause};
-    }
     void setPaused(bool paused);
     void setSource(Source source) { m_source = std::move(source); }
     // A contact just stored; one the queue has no room for is read back later.
@@ -120,14 +115,14 @@ signals:
     void outageBegan(const QString& reason, const UploadResult& first);
     void serviceBack();
     void loginRefused(const QString& reason, const QByteArray& reply, const QString& password);
-    // hold(), holdReason(), nextTry() or waitingCount() changed.
+    // hold(), holdReason(), nextTry() or held() changed.
     void holdChanged();
 
 private:
     struct Flight;
 
     void pump();
-    void start(UploadContact contact, const Credentials& credentials);
+    void start(UploadContact contact);
     void onReply(Flight* flight, const HttpResult& reply);
     void requeue(UploadContact contact);
     void refill();
@@ -147,7 +142,7 @@ private:
     QList<UploadContact> m_deferred; // drew server errors: after the others
     QList<Flight*> m_flights;
     Source m_source;
-    quint64 m_lastKey = 0; // the newest key ever queued
+    quint64 m_lastKey = 0;  // the newest key ever queued
     bool m_backlog = false; // the source holds contacts past m_lastKey
     quint64 m_accepted = 0;
     QTimer* m_retryTimer = nullptr;

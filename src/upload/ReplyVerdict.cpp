@@ -8,17 +8,12 @@
 
 namespace {
 
-bool isWordCharacter(QChar c)
-{
-    return c.isLetterOrNumber();
-}
-
 bool containsWord(const QString& text, QLatin1String word)
 {
     for (qsizetype at = text.indexOf(word); at >= 0; at = text.indexOf(word, at + 1)) {
         const qsizetype end = at + word.size();
-        const bool before = at > 0 && isWordCharacter(text[at - 1]);
-        const bool after = end < text.size() && isWordCharacter(text[end]);
+        const bool before = at > 0 && text[at - 1].isLetterOrNumber();
+        const bool after = end < text.size() && text[end].isLetterOrNumber();
         if (!before && !after)
             return true;
     }
@@ -53,7 +48,8 @@ std::optional<std::chrono::seconds> parseRetryAfter(const QByteArray& value, con
     const qlonglong seconds = text.toLongLong(&ok);
     if (ok)
         return seconds >= 0 ? std::optional(std::chrono::seconds(seconds)) : std::nullopt;
-    QDateTime when = QLocale::c().toDateTime(QString::fromLatin1(text), QStringLiteral("ddd, dd MMM yyyy HH:mm:ss 'GMT'"));
+    QDateTime when =
+        QLocale::c().toDateTime(QString::fromLatin1(text), QStringLiteral("ddd, dd MMM yyyy HH:mm:ss 'GMT'"));
     if (!when.isValid())
         return std::nullopt;
     when.setTimeSpec(Qt::UTC);

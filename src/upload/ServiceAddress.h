@@ -18,5 +18,6 @@ struct ServiceBase
 };
 ServiceBase resolveServiceBase(const QString& key, const QString& setting, const QString& builtIn);
 
-// The base URL with `path` ("/realtime.php") appended to its path.
+// `base` as resolveServiceBase() gives it (no slash at the end of its path),
+// with `path` ("/realtime.php") appended to its path; empty for an empty base.
 QUrl serviceUrl(const QUrl& base, const QString& path);

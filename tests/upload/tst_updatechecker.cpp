@@ -11,12 +11,6 @@ using Reply = FakeCorvane::Reply;
 Q_DECLARE_METATYPE(FakeCorvane::Reply)
 Q_DECLARE_METATYPE(UpdateVerdict)
 
-namespace {
-constexpr UpdateVerdict Newer = UpdateVerdict::Newer;
-constexpr UpdateVerdict NotNewer = UpdateVerdict::NotNewer;
-constexpr UpdateVerdict Failed = UpdateVerdict::Failed;
-} // namespace
-
 class TestUpdateChecker : public QObject
 {
     Q_OBJECT
@@ -64,14 +58,13 @@ void TestUpdateChecker::checkEndsInOneVerdict_data()
     QTest::addColumn<UpdateVerdict>("verdict");
     QTest::addColumn<QString>("available");
 
-    QTest::newRow("newer") << Reply{200, "1.0.1"} << Newer << "1.0.1";
-    QTest::newRow("equal, CR LF after") << Reply{200, "1.0.0\r\n"} << NotNewer << "1.0.0";
-    QTest::newRow("older") << Reply{200, "0.9.9"} << NotNewer << "0.9.9";
-    QTest::newRow("behind a byte-order mark") << Reply{200, "\xEF\xBB\xBF" "1.0.1"} << Newer << "1.0.1";
-    QTest::newRow("HTML page") << Reply{200, "<html><body>Moved</body></html>"} << Failed << "";
-    QTest::newRow("not found") << Reply{404, "1.0.1"} << Failed << "";
-    QTest::newRow("too long") << Reply{200, {}, 0ms, Fault::Garbage, 64 * 1024} << Failed << "";
-    QTest::newRow("nobody listening") << Reply{0, {}} << Failed << "";
+    QTest::newRow("newer") << Reply{200, "1.0.1"} << UpdateVerdict::Newer << "1.0.1";
+    QTest::newRow("equal, CR LF after") << Reply{200, "1.0.0\r\n"} << UpdateVerdict::NotNewer << "1.0.0";
+    QTest::newRow("behind a byte-order mark") << Reply{200, "\xEF\xBB\xBF" "1.0.1"} << UpdateVerdict::Newer << "1.0.1";
+    QTest::newRow("HTML page") << Reply{200, "<html><body>Moved</body></html>"} << UpdateVerdict::Failed << "";
+    QTest::newRow("not found") << Reply{404, "1.0.1"} << UpdateVerdict::Failed << "";
+    QTest::newRow("too long") << Reply{200, {}, 0ms, Fault::Garbage, 64 * 1024} << UpdateVerdict::Failed << "";
+    QTest::newRow("nobody listening") << Reply{0, {}} << UpdateVerdict::Failed << "";
     // clang-format on
 }
 

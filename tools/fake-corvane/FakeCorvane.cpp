@@ -2,6 +2,7 @@
 
 #include <QFile>
 #include <QHostAddress>
+#include <QRegularExpression>
 #include <QSslKey>
 #include <QSslServer>
 #include <QTcpSocket>
@@ -15,25 +16,16 @@
 
 namespace {
 
-constexpr qsizetype HeaderLimit = 64 * 1024;
 constexpr qint64 GarbageChunk = 64 * 1024;
 
 QByteArray reasonPhrase(int status)
 {
-    switch (status) {
-    case 200: return "OK";
-    case 301: return "Moved Permanently";
-    case 302:
-        return "Found";
-    case 400: return "Bad Request";
-    case 401: return "Unauthorized";
-    case 403: return "Forbidden";
-    case 404: return "Not Found";
-    case 500: return "Internal Server Error";
-    case 502: return "Bad Gateway";
-    case 503: return "Service Unavailable";
-    default: return "Status";
-    }
+    static const QHash<int, QByteArray> phrases{{200, "OK"},           {301, "Moved Permanently"},
+                                                {302, "Found"},        {400, "Bad Request"},
+                                                {401, "Unauthorized"}, {403, "Forbidden"},
+                                                {404, "Not Found"},    {500, "Internal Server Error"},
+                                                {502, "Bad Gateway"},  {503, "Service Unavailable"}};
+    return phrases.value(status, "Status");
 }
 
 // `framing` is the Content-Length or Transfer-Encoding line; without one the
@@ -41,8 +33,8 @@ QByteArray reasonPhrase(int status)
 QByteArray head(int status, const QByteArray& framing, bool close,
                 const QList<std::pair<QByteArray, QByteArray>>& extra = {})
 {
-    QByteArray text = "HTTP/1.1 " + QByteArray::number(status) + ' ' + reasonPhrase(status)
-        + "\r\nContent-Type: text/plain; charset=utf-8\r\n";
+    QByteArray text = "HTTP/1.1 " + QByteArray::number(status) + ' ' + reasonPhrase(status) +
+                      "\r\nContent-Type: text/plain; charset=utf-8\r\n";
     if (!framing.isEmpty())
         text += framing + "\r\n";
     text += close ? "Connection: close\r\n" : "Connection: keep-alive\r\n";
@@ -93,40 +85,12 @@ QByteArray findHeader(const QList<std::pair<QByteArray, QByteArray>>& headers, c
     return {};
 }
 
-// The parameters of a header value such as `form-data; name="f"; filename="a.adi"`.
-QMap<QByteArray, QByteArray> headerParameters(const QByteArray& value)
+// A parameter of a header value such as `form-data; name="f"; filename="a.adi"`, quoted or not.
+QByteArray headerParameter(const QByteArray& value, const QString& name)
 {
-    QMap<QByteArray, QByteArray> parameters;
-    qsizetype at = value.indexOf(';');
-    while (at >= 0) {
-        ++at;
-        const qsizetype equals = value.indexOf('=', at);
-        const qsizetype semicolon = value.indexOf(';', at);
-        if (equals < 0)
-            break;
-        if (semicolon >= 0 && semicolon < equals) {
-            at = semicolon;
-            continue;
-        }
-        const QByteArray name = value.mid(at, equals - at).trimmed().toLower();
-        at = equals + 1;
-        while (at < value.size() && value[at] == ' ')
-            ++at;
-        QByteArray parameter;
-        if (at < value.size() && value[at] == '"') {
-            for (++at; at < value.size() && value[at] != '"'; ++at) {
-                if (value[at] == '\\' && at + 1 < value.size())
-                    ++at;
-                parameter += value[at];
-            }
-            at = value.indexOf(';', at);
-        } else {
-            at = value.indexOf(';', at);
-            parameter = value.mid(equals + 1, at < 0 ? -1 : at - equals - 1).trimmed();
-        }
-        parameters.insert(name, parameter);
-    }
-    return parameters;
+    const QRegularExpression form(QStringLiteral(";\\s*%1=\"?([^\";]*)").arg(name),
+                                  QRegularExpression::CaseInsensitiveOption);
+    return form.match(QString::fromLatin1(value)).captured(1).trimmed().toLatin1();
 }
 
 } // namespace
@@ -224,7 +188,7 @@ QMap<QString, QString> FakeCorvane::formFields(const QByteArray& body)
 
 QList<FakeCorvane::Part> FakeCorvane::multipartParts(const QByteArray& body, const QByteArray& contentType)
 {
-    const QByteArray boundary = headerParameters(contentType).value("boundary");
+    const QByteArray boundary = headerParameter(contentType, QStringLiteral("boundary"));
     if (boundary.isEmpty() || !contentType.trimmed().toLower().startsWith("multipart/"))
         return {};
     const QByteArray delimiter = "\r\n--" + boundary;
@@ -249,10 +213,11 @@ QList<FakeCorvane::Part> FakeCorvane::multipartParts(const QByteArray& body, con
         if (dataEnd < 0)
             return {};
 
-        const auto headers = headerLines(body.mid(at + 2, headersEnd - at - 2));
-        const auto disposition = headerParameters(findHeader(headers, "Content-Disposition"));
-        parts.append({disposition.value("name"), disposition.value("filename"),
-                      findHeader(headers, "Content-Type"), body.mid(dataStart, dataEnd - dataStart)});
+        const QByteArray disposition =
+            findHeader(headerLines(body.mid(at + 2, headersEnd - at - 2)), "Content-Disposition");
+        parts.append({headerParameter(disposition, QStringLiteral("name")),
+                      headerParameter(disposition, QStringLiteral("filename")),
+                      body.mid(dataStart, dataEnd - dataStart)});
         at = dataEnd + delimiter.size();
     }
 }
@@ -284,13 +249,8 @@ void FakeCorvane::readRequests(QTcpSocket* socket)
         return;
     }
     const qsizetype headersEnd = connection.buffer.indexOf("\r\n\r\n");
-    if (headersEnd < 0) {
-        if (connection.buffer.size() > HeaderLimit) {
-            drop(socket);
-            socket->abort();
-        }
+    if (headersEnd < 0)
         return;
-    }
 
     QByteArray block = connection.buffer.left(headersEnd);
     block.replace("\r\n", "\n");
@@ -317,8 +277,8 @@ void FakeCorvane::readRequests(QTcpSocket* socket)
     connection.buffer.remove(0, headersEnd + 4 + length);
 
     const QByteArray connectionHeader = request.header("Connection").toLower();
-    connection.closeAfter = connectionHeader.contains("close")
-        || (requestLine[2] == "HTTP/1.0" && !connectionHeader.contains("keep-alive"));
+    connection.closeAfter = connectionHeader.contains("close") ||
+                            (requestLine[2] == "HTTP/1.0" && !connectionHeader.contains("keep-alive"));
     connection.answering = true;
     connection.waiting = true;
     m_maxOpen = std::max(m_maxOpen, ++m_open);
@@ -339,7 +299,7 @@ void FakeCorvane::refuse(QTcpSocket* socket)
     Connection& connection = m_connections.at(socket);
     connection.answering = true;
     connection.buffer.clear();
-    send(socket, head(400, contentLength(0), true));
+    socket->write(head(400, contentLength(0), true));
     socket->disconnectFromHost();
 }
 
@@ -356,35 +316,26 @@ void FakeCorvane::answer(QTcpSocket* socket, const Reply& reply)
     const QByteArray chunked = "Transfer-Encoding: chunked";
     switch (reply.fault) {
     case Fault::CloseHalfway:
-        send(socket, head(reply.status, contentLength(reply.body.size()), false, reply.headers) + half);
+        socket->write(head(reply.status, contentLength(reply.body.size()), false, reply.headers) + half);
         socket->disconnectFromHost();
         return;
     case Fault::ResetHalfway:
-        send(socket, head(reply.status, contentLength(reply.body.size()), false, reply.headers) + half);
+        socket->write(head(reply.status, contentLength(reply.body.size()), false, reply.headers) + half);
         drop(socket);
         reset(socket);
         return;
-    case Fault::CutChunked:
-        send(socket, head(reply.status, chunked, false, reply.headers) + chunk(half));
-        socket->disconnectFromHost();
-        return;
-    case Fault::CutInChunk:
-        send(socket, head(reply.status, chunked, false, reply.headers) +
-                         QByteArray::number(reply.body.size(), 16) + "\r\n" + half);
-        socket->disconnectFromHost();
-        return;
     case Fault::NotHttp:
-        send(socket, reply.body);
+        socket->write(reply.body);
         finishAnswer(socket);
         return;
     case Fault::Trickle: {
-        send(socket,
-             head(reply.status, contentLength(reply.body.size()), connection.closeAfter, reply.headers));
+        socket->write(
+            head(reply.status, contentLength(reply.body.size()), connection.closeAfter, reply.headers));
         auto* clock = new QTimer(socket);
         connect(clock, &QTimer::timeout, this, [this, socket, clock, rest = reply.body]() mutable {
             if (!m_connections.contains(socket))
                 return;
-            send(socket, rest.left(1));
+            socket->write(rest.left(1));
             rest.remove(0, 1);
             if (rest.isEmpty()) {
                 clock->deleteLater();
@@ -395,26 +346,26 @@ void FakeCorvane::answer(QTcpSocket* socket, const Reply& reply)
         return;
     }
     case Fault::NoLength:
-        send(socket, head(reply.status, {}, true, reply.headers) + reply.body);
+        socket->write(head(reply.status, {}, true, reply.headers) + reply.body);
         socket->disconnectFromHost();
         return;
     case Fault::Chunked:
         // Two chunks, so a reader that stops after the first is caught.
-        send(socket, head(reply.status, chunked, connection.closeAfter, reply.headers) + chunk(half)
-                         + chunk(reply.body.mid(half.size())) + "0\r\n\r\n");
+        socket->write(head(reply.status, chunked, connection.closeAfter, reply.headers) + chunk(half) +
+                      chunk(reply.body.mid(half.size())) + "0\r\n\r\n");
         finishAnswer(socket);
         return;
     case Fault::Garbage:
         connection.garbageLeft = reply.garbageBytes;
-        send(socket, head(200, contentLength(reply.garbageBytes), connection.closeAfter, reply.headers));
+        socket->write(head(200, contentLength(reply.garbageBytes), connection.closeAfter, reply.headers));
         feedGarbage(socket);
         return;
     case Fault::None:
     case Fault::NeverAnswer:
         break;
     }
-    send(socket, head(reply.status, contentLength(reply.body.size()), connection.closeAfter, reply.headers)
-                     + reply.body);
+    socket->write(head(reply.status, contentLength(reply.body.size()), connection.closeAfter, reply.headers) +
+                  reply.body);
     finishAnswer(socket);
 }
 
@@ -428,10 +379,11 @@ void FakeCorvane::feedGarbage(QTcpSocket* socket)
     Connection& connection = found->second;
     if (socket->bytesToWrite() >= GarbageChunk)
         return;
-    static const QByteArray noise = QByteArray("#noise-without-any-accepting-word#").repeated(2000).left(GarbageChunk);
+    static const QByteArray noise =
+        QByteArray("#noise-without-any-accepting-word#").repeated(2000).left(GarbageChunk);
     const qint64 size = std::min(connection.garbageLeft, GarbageChunk);
     connection.garbageLeft -= size;
-    send(socket, noise.left(size));
+    socket->write(noise.left(size));
     if (connection.garbageLeft == 0)
         finishAnswer(socket);
 }
@@ -458,12 +410,6 @@ void FakeCorvane::drop(QTcpSocket* socket)
     m_connections.erase(found);
     socket->disconnect(this);
     socket->deleteLater();
-}
-
-void FakeCorvane::send(QTcpSocket* socket, const QByteArray& bytes)
-{
-    m_bytesSent += bytes.size();
-    socket->write(bytes);
 }
 
 FakeCorvane::Reply FakeCorvane::nextReply(const QString& path)

@@ -12,9 +12,9 @@
 
 #include <chrono>
 #include <functional>
-#include <optional>
 #include <map>
 #include <memory>
+#include <optional>
 #include <utility>
 
 class QTcpSocket;
@@ -32,8 +32,8 @@ public:
     struct Request
     {
         QString method;
-        QString path;   // without the query, also of an absolute target
-        QString target; // as in the request line
+        QString path;    // without the query, also of an absolute target
+        QString target;  // as in the request line
         QByteArray head; // the request line and the header lines as they came, without the blank line
         QList<std::pair<QByteArray, QByteArray>> headers;
         QByteArray body;
@@ -50,10 +50,8 @@ public:
         Garbage,      // 200 with `garbageBytes` bytes of noise instead of `body`
         NeverAnswer,
         Chunked,      // the body in chunked transfer coding
-        CutChunked,   // chunked, the first half of the body in one chunk, then the connection closes
         NoLength,     // neither a length nor chunks: the body ends where the connection closes
         ResetHalfway, // the length announced, half the body, then the connection is reset
-        CutInChunk,   // chunked, a chunk of the whole body announced, half of it sent, then the close
         NotHttp,      // `body` alone, without a status line
         Trickle,      // the head, then the body one byte every `delay`
     };
@@ -73,7 +71,6 @@ public:
     {
         QByteArray name;
         QByteArray filename;
-        QByteArray contentType;
         QByteArray data;
     };
 
@@ -103,8 +100,6 @@ public:
     // Received and not yet answered, now and at the most.
     int openRequests() const { return m_open; }
     int maxOpenRequests() const { return m_maxOpen; }
-    // Bytes handed to the sockets, to tell whether a client stopped reading.
-    qint64 bytesSent() const { return m_bytesSent; }
 
     // application/x-www-form-urlencoded fields, decoded; the last of equal names wins.
     static QMap<QString, QString> formFields(const QByteArray& body);
@@ -132,7 +127,6 @@ private:
     void feedGarbage(QTcpSocket* socket);
     void finishAnswer(QTcpSocket* socket);
     void drop(QTcpSocket* socket);
-    void send(QTcpSocket* socket, const QByteArray& bytes);
     Reply nextReply(const QString& path);
 
     std::unique_ptr<QTcpServer> m_server;
@@ -145,5 +139,4 @@ private:
     int m_connectionCount = 0;
     int m_open = 0;
     int m_maxOpen = 0;
-    qint64 m_bytesSent = 0;
 };
