@@ -86,7 +86,6 @@ private slots:
     void startUp();
     void contactsAreCountedOrKept_data();
     void contactsAreCountedOrKept();
-    void anOutageIsOneBlockAndNothingIsKept();
     void anUnreadableDatagramIsReported();
     void aTakenPortIsSaidOnceAndTriedAgain();
     void aHostWithoutASchemeExplainsItself();
@@ -182,27 +181,6 @@ void TestStation::contactsAreCountedOrKept()
                                        "&adif=" + QString::fromLatin1(formEncode(Record)) + "\r\n" + Record);
     QVERIFY(rig.dir.read("NotUploadedQsosLog.adi").contains(Record.toUtf8() + "\r\n"));
     QCOMPARE(Outbox::parse(rig.dir.read("Outbox.txt")).size(), 0);
-}
-
-void TestStation::anOutageIsOneBlockAndNothingIsKept()
-{
-    Rig rig(Login);
-    const quint16 port = rig.service.port();
-    rig.service.stopListening();
-    for (int i = 0; i < 3; ++i)
-        rig.send(WorkedContact::datagramWithCall("Q900" + QByteArray::number(i)));
-    QTRY_COMPARE(rig.status().hold, UploadHold::Retrying);
-    QTRY_COMPARE(rig.status().waiting, 3);
-    QCOMPARE(rig.station->status().activity(), QString()); // the waiting line says why
-    QVERIFY(rig.station->status().waitingText().startsWith("3 contacts waiting for Corvane: Could not reach"));
-    QVERIFY(rig.service.listen(port));
-    QTRY_COMPARE(rig.status().accepted, 3);
-    const QStringList blocks = rig.blocks();
-    QCOMPARE(blocks.size(), 1);
-    QVERIFY2(blocks[0].startsWith("Corvane could not be reached: Could not reach the log service: ") &&
-                 blocks[0].contains("\r\nSent Data= email=op%40example.org&password=********&"),
-             qPrintable(blocks[0]));
-    QVERIFY(!rig.dir.exists("NotUploadedQsosLog.adi"));
 }
 
 void TestStation::anUnreadableDatagramIsReported()
