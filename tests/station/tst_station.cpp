@@ -146,15 +146,22 @@ void TestStation::contactsAreCountedOrKept_data()
 {
     QTest::addColumn<QByteArray>("reply");
     QTest::addColumn<bool>("accepted");
-    QTest::newRow("accepted") << QByteArray("OK") << true;
-    QTest::newRow("refused, the password masked") << QByteArray("Invalid login for p%26ss%3Dw%2brd") << false;
+    QTest::addColumn<QByteArray>("stored");
+    QTest::addColumn<QByteArray>("after");
+    QTest::newRow("accepted") << QByteArray("OK") << true << QByteArray("41") << QByteArray("43");
+    QTest::newRow("accepted at the largest count")
+        << QByteArray("OK") << true << QByteArray("2147483646") << QByteArray("2147483647");
+    QTest::newRow("refused, the password masked")
+        << QByteArray("Invalid login for p%26ss%3Dw%2brd") << false << QByteArray("41") << QByteArray("41");
 }
 
 void TestStation::contactsAreCountedOrKept()
 {
     QFETCH(QByteArray, reply);
     QFETCH(bool, accepted);
-    Rig rig(Login + "TotalRecordsUploaded=41\r\n");
+    QFETCH(QByteArray, stored);
+    QFETCH(QByteArray, after);
+    Rig rig(Login + "TotalRecordsUploaded=" + stored + "\r\n");
     rig.service.setReply("/realtime.php", {200, reply});
     QSignalSpy kept(&rig.station->status(), &StatusModel::contactKept);
     rig.send(Datagram);
@@ -162,12 +169,12 @@ void TestStation::contactsAreCountedOrKept()
     QTRY_COMPARE(rig.status().accepted + rig.status().refused, 2);
     QCOMPARE(FakeCorvane::formFields(rig.service.requests().first().body).value("adif"), Record);
     QCOMPARE(rig.status().datagram, QString::fromLatin1(WorkedContact::datagramWithCall("Q9AAA")));
-    QCOMPARE(rig.status().uploaded, accepted ? 43 : 41);
+    QCOMPARE(QByteArray::number(rig.status().uploaded), after);
     if (accepted) {
         QCOMPARE(rig.station->status().activity(), QStringLiteral("Uploading Data Complete."));
         QCOMPARE(rig.status().lastAccepted.text, QStringLiteral("Q9AAA"));
         // The first change is stored at once, the next a moment later.
-        QTRY_VERIFY(rig.ini().contains("TotalRecordsUploaded=43\r\n"));
+        QTRY_VERIFY(rig.ini().contains("TotalRecordsUploaded=" + after + "\r\n"));
         QVERIFY(!rig.dir.exists("ErrorLog.txt"));
         return;
     }

@@ -30,6 +30,7 @@ void TestStatusModel::textsAndHealthFollowTheState_data()
 {
     QTest::addColumn<bool>("listening");
     QTest::addColumn<UploadHold>("hold");
+    QTest::addColumn<int>("waiting");
     QTest::addColumn<int>("held");
     QTest::addColumn<bool>("attention");
     QTest::addColumn<QString>("listeningText");
@@ -37,20 +38,20 @@ void TestStatusModel::textsAndHealthFollowTheState_data()
     QTest::addColumn<int>("health");
 
     const QString listening = "Listening on UDP port 12060";
-    QTest::newRow("fine") << true << UploadHold::None << 0 << false << listening << "" << int(Health::Fine);
-    QTest::newRow("outage") << true << UploadHold::Retrying << 0 << false << listening
+    QTest::newRow("fine") << true << UploadHold::None << 3 << 0 << false << listening << "" << int(Health::Fine);
+    QTest::newRow("outage") << true << UploadHold::Retrying << 3 << 0 << false << listening
                             << "3 contacts waiting for Corvane: connection refused; next try at 14:05:41"
                             << int(Health::Waiting);
-    QTest::newRow("login missing") << true << UploadHold::LoginMissing << 0 << false << listening
-                                   << "3 contacts waiting for Corvane: connection refused"
+    QTest::newRow("login missing") << true << UploadHold::LoginMissing << 1 << 0 << false << listening
+                                   << "1 contact waiting for Corvane: connection refused"
                                    << int(Health::Waiting);
     QTest::newRow("held on a full disk")
-        << true << UploadHold::None << 2 << false << listening
+        << true << UploadHold::None << 3 << 2 << false << listening
         << "2 contacts could not be written (Outbox.txt: full); trying again every 10 s"
         << int(Health::Errors);
-    QTest::newRow("error reported") << true << UploadHold::None << 0 << true << listening << ""
+    QTest::newRow("error reported") << true << UploadHold::None << 3 << 0 << true << listening << ""
                                     << int(Health::Errors);
-    QTest::newRow("not listening") << false << UploadHold::None << 0 << false
+    QTest::newRow("not listening") << false << UploadHold::None << 3 << 0 << false
                                    << "Not listening: UDP port 12060 - address in use"
                                    << "" << int(Health::NotListening);
 }
@@ -59,6 +60,7 @@ void TestStatusModel::textsAndHealthFollowTheState()
 {
     QFETCH(bool, listening);
     QFETCH(UploadHold, hold);
+    QFETCH(int, waiting);
     QFETCH(int, held);
     QFETCH(bool, attention);
     StatusModel status;
@@ -67,13 +69,15 @@ void TestStatusModel::textsAndHealthFollowTheState()
         s.port = 12060;
         s.notListening = listening ? QString() : QStringLiteral("address in use");
         s.hold = hold;
-        s.waiting = 3;
+        s.waiting = waiting;
         s.holdReason = "connection refused";
         s.nextTry = QDateTime(QDate(2026, 12, 7), QTime(14, 5, 41));
         s.held = held;
         s.heldReason = "Outbox.txt: full";
         s.attention = attention;
-        s.accepted = s.refused = s.kept = 1;
+        s.accepted = 4;
+        s.refused = 2;
+        s.kept = 1;
         s.lastAccepted = {QDateTime(QDate(2026, 12, 7), QTime(14, 7)), "Q9XYZ"};
         s.lastFailure = {QDateTime(QDate(2026, 12, 7), QTime(14, 5)), "Refused Q9XYZ: Invalid Callsign"};
     });
@@ -81,10 +85,10 @@ void TestStatusModel::textsAndHealthFollowTheState()
     QTEST(status.listeningText(), "listeningText");
     QTEST(status.waitingText(), "waitingText");
     QTEST(int(status.health()), "health");
-    QCOMPARE(status.countsText(), QStringLiteral("Accepted 1 · Waiting 3 · Refused 1 · In file 1"));
+    QCOMPARE(status.countsText(), QStringLiteral("Accepted 4 · Waiting %1 · Refused 2 · In file 1").arg(waiting));
     QCOMPARE(status.acceptedText(), QStringLiteral("Last accepted 14:07 Q9XYZ"));
     QCOMPARE(status.failureText(), QStringLiteral("14:05 Refused Q9XYZ: Invalid Callsign"));
-    QVERIFY(status.toolTip().contains(status.countsText()));
+    QVERIFY(status.toolTip().contains(status.countsText()) && status.toolTip().contains(status.failureText()));
 }
 
 void TestStatusModel::theFirstPanelSaysWhatIsTrueNow_data()
@@ -188,8 +192,19 @@ void TestStatusModel::headlessLinesSumUpABurst()
     QVERIFY2(lines[2].endsWith("Contact datagram could not be read: bad\\n2026-12-07 14:00:00 Accepted FAKE; "
                                "Accepted 1000 contacts (Q9000, Q9001, Q9002 ...); Refused Q9BAD: Invalid\\r\\nlogin\uFFFD[2J"),
              qPrintable(lines[2]));
+    // A hold-up is said when it begins and when it ends.
+    status.change([](StationState& s) {
+        s.waiting = 1;
+        s.hold = UploadHold::Retrying;
+        s.holdReason = "timed out";
+    });
+    QTRY_COMPARE(lines.size(), 4);
+    QVERIFY2(lines[3].endsWith(" 1 contact waiting for Corvane: timed out"), qPrintable(lines[3]));
+    status.change([](StationState& s) { s.waiting = 0; });
+    QTRY_COMPARE(lines.size(), 5);
+    QVERIFY2(lines[4].endsWith(" No contacts are held up any more"), qPrintable(lines[4]));
     QTest::qWait(2 * int(EventReport::Interval.count()));
-    QCOMPARE(lines.size(), 3);
+    QCOMPARE(lines.size(), 5);
 }
 
 void TestStatusModel::recentContactsFollowEachContact()
