@@ -86,6 +86,7 @@ private slots:
     void startUp();
     void contactsAreCountedOrKept_data();
     void contactsAreCountedOrKept();
+    void aRefusalWithoutWordsGivesTheStatus();
     void anUnreadableDatagramIsReported();
     void aTakenPortIsSaidOnceAndTriedAgain();
     void aHostWithoutASchemeExplainsItself();
@@ -188,6 +189,15 @@ void TestStation::contactsAreCountedOrKept()
                                        "&adif=" + QString::fromLatin1(formEncode(Record)) + "\r\n" + Record);
     QVERIFY(rig.dir.read("NotUploadedQsosLog.adi").contains(Record.toUtf8() + "\r\n"));
     QCOMPARE(Outbox::parse(rig.dir.read("Outbox.txt")).size(), 0);
+}
+
+void TestStation::aRefusalWithoutWordsGivesTheStatus()
+{
+    Rig rig(Login);
+    rig.service.setReply("/realtime.php", {400, ""});
+    rig.send(Datagram);
+    QTRY_COMPARE(rig.status().refused, 1);
+    QCOMPARE(rig.status().lastFailure.text, QStringLiteral("Refused Q9XYZ: HTTP status 400 from the log service"));
 }
 
 void TestStation::anUnreadableDatagramIsReported()
