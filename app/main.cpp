@@ -259,9 +259,11 @@ int main(int argc, char* argv[])
     }
     const int status = QCoreApplication::exec();
     window.reset();
+    // Uploads that land while the station stops are news too.
+    const QStringList left = station.stop();
     if (report)
         report->flush();
-    for (const QString& line : station.stop())
+    for (const QString& line : left)
         printLine(stderr, line);
     return status;
 }

@@ -179,6 +179,7 @@ void TestProgram::aCleanExitLetsUploadsLand()
     QTRY_COMPARE(service.requests().size(), 4);
     QVERIFY(program.stop());
     QCOMPARE(program.waiting(), 0); // their verdicts came before the end: nothing is sent twice
+    QVERIFY2(program.output().contains("Accepted 4 contacts"), program.output().constData());
 }
 
 void TestProgram::oneTarvexPerDataFolder()
