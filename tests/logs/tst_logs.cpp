@@ -123,6 +123,7 @@ void TestLogs::repliesAreSafeInTheLogs_data()
         << "got password=******** or ********";
     QTest::newRow("short password left alone") << QByteArray("OK abc") << "abc"
                                                << "OK abc";
+    QTest::newRow("shortest masked password") << QByteArray("OK abcd") << "abcd" << "OK ********";
     QTest::newRow("Latin-1") << QByteArray("Fehler \xE4") << "secret" << QString::fromUtf8("Fehler ä");
     QTest::newRow("longest") << QByteArray(2000, 'x') << "secret" << QString(2000, QLatin1Char('x'));
     QTest::newRow("cut") << QByteArray(2001, 'x') << "secret"

@@ -122,6 +122,8 @@ void TestOutbox::parseReadsWhatWaits_data()
     QTest::newRow("header torn away") << a << "1:Q9A" << 0;
     QTest::newRow("a record with a line break, torn")
         << Outbox::Header + Outbox::encodeAdd(4, lookalike).chopped(3) + "\n" + c << "3:Q9C" << 1;
+    QTest::newRow("non-ASCII text") << Outbox::encodeAdd(6, QString::fromUtf8("<CALL:3>Ä9Ö <NAME:4>Jörg <EOR>"))
+                                    << QString::fromUtf8("6:Ä9Ö") << 0;
     QTest::newRow("escapes kept apart") << Outbox::encodeAdd(5, "<CALL:3>\\n\r <EOR>") << "5:\\n\r" << 0;
     QTest::newRow("written raw by an earlier version") << Outbox::Header + raw + a << "1:Q9A 4:Q9D" << 0;
     // clang-format on

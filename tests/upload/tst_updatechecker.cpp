@@ -35,6 +35,7 @@ void TestUpdateChecker::compareVersions_data()
     QTest::newRow("ten after nine") << "1.0.10" << "1.0.9" << 1;
     QTest::newRow("CR LF after") << "1.0.0\r\n" << "1.0.0" << 0;
     QTest::newRow("missing field is zero") << "1.0" << "1.0.0" << 0;
+    QTest::newRow("one more field") << "1.0.0.1" << "1.0.0" << 1;
     QTest::newRow("HTML page") << "<html><body>Not Found</body></html>" << "1.0.0" << 2;
     QTest::newRow("prefix") << "v1.0.1" << "1.0.0" << 2;
     QTest::newRow("suffix") << "1.0.1-beta" << "1.0.0" << 2;
