@@ -25,9 +25,16 @@ ServiceBase resolveServiceBase(const QString& key, const QString& setting, const
                            "http://%2")
                 .arg(key, value)};
     }
-    // A user name and password in the address are never written out.
+    // A user name and password in the address are never written out: the
+    // user-info ends at the last "@" of the authority (a password may hold
+    // one), and the password is masked wherever else it stands.
+    static const QRegularExpression userInfo(QStringLiteral("^([^:/]*://)?([^/]*)@"));
     QString shown = value;
-    shown.replace(QRegularExpression(QStringLiteral("^([^:/]*://)?[^/@]*@")), QStringLiteral("\\1"));
+    if (const QRegularExpressionMatch found = userInfo.match(value); found.hasMatch()) {
+        shown = found.captured(1) + value.mid(found.capturedEnd());
+        if (const QString password = found.captured(2).section(QLatin1Char(':'), 1); !password.isEmpty())
+            shown.replace(password, QStringLiteral("********"));
+    }
     return {{},
             QStringLiteral("The %1 setting \"%2\" is not a usable address (a host name, or a URL such as "
                            "https://host:port, without a user name or password); nothing is sent until it "
