@@ -441,7 +441,8 @@ Outbox::Replay Outbox::replay(const QStringList& alsoImport)
         }
     }
     importPending(&result.imported, &result.damaged);
-    result.waiting = waitingCount();
+    // Not waitingCount(): contacts appended since the open are this run's own.
+    result.earlier = int(found.waiting.size()) + result.imported;
     result.problem = problem();
     return result;
 }

@@ -44,7 +44,7 @@ public:
     };
     struct Replay
     {
-        int waiting = 0;
+        int earlier = 0;  // contacts an earlier run left, waiting: in the file at open, or imported
         int damaged = 0;  // entries moved to the damaged file
         int imported = 0; // contacts taken over from other files
         QString problem;

@@ -262,8 +262,8 @@ void Station::onReplayed(const Outbox::Replay& replay)
     if (!replay.problem.isEmpty())
         m_status->fail(firstLine(replay.problem));
     // Contacts an earlier run left go first: before this, nothing was sent.
-    if (!m_replayed && replay.waiting > m_arrivedBeforeReplay) {
-        m_catchUpLeft = replay.waiting - m_arrivedBeforeReplay;
+    if (!m_replayed && replay.earlier > 0) {
+        m_catchUpLeft = replay.earlier;
         m_status->change([&](StationState& s) {
             s.catchUp = tr("%1 from the last run are being sent").arg(StatusModel::contacts(m_catchUpLeft));
         });
@@ -375,8 +375,6 @@ void Station::handleBatch(const CaptureBatch& batch)
             // Before the replay they are read back from the outbox with the older ones.
             if (contact.key != 0 && m_replayed)
                 m_uploader->enqueue({contact.key, contact.record});
-            else if (contact.key != 0)
-                ++m_arrivedBeforeReplay;
         }
     }
     // Each datagram starts with a clear status line.

@@ -112,7 +112,6 @@ private:
     quint16 m_reportedPort = 0;
     int m_catchUpLeft = 0; // of the contacts an earlier run left
     bool m_replayed = false;
-    int m_arrivedBeforeReplay = 0;
     bool m_started = false;
     bool m_stopped = false;
 };
